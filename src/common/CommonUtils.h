@@ -1,0 +1,43 @@
+#pragma once
+// Error log, version texts and dates shared by the whole program.
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "common/Clock.h"
+
+namespace brek {
+
+// ---- Error log ----
+// Both writers append one line (CR LF) and never raise; a failed entry is lost silently.
+void WriteErrLog(std::string_view text);
+void LogException(const std::exception& e, std::string_view operation);
+// An empty path restores the default "ErrLog.txt" in the current directory.
+void SetErrorLogFileName(std::string_view path);
+std::string ErrorLogFileName();  // the file the next entry goes to
+// The stamp of an entry: short date, blank, long time; the date alone at 00:00:00.
+std::string ErrorLogTimeStamp(const LocalDateTime& t);
+
+// Platform: the user's locale formats, as Windows-1251 text.
+std::string LocaleShortDate(const LocalDateTime& t);
+std::string LocaleLongTime(const LocalDateTime& t);
+
+// ---- Versions ----
+// Field n (1-based) of s split at c; empty when s has fewer fields. Raises ERangeError
+// for a text longer than 255 characters.
+std::string ExtractField(const std::string& s, char c, int n);
+// Fields 1, 2 and 4 joined by ".": "1.21.0.50" gives "1.21.50".
+std::string ShortFileVersion(const std::string& v);
+// The shortened file version of an executable, empty when it has none.
+std::string GetFileVersion(const std::string& fileName);
+// Same major.minor (fields 1 and 2, compared byte for byte).
+bool CheckHardVersionBranch(const std::string& a, const std::string& b);
+// Compares fields 3 and 4: 0 device newer, 1 device older, 2 equal, 3 reference
+// incomplete, 4 device incomplete.
+int CheckHardVersion(const std::string& reference, const std::string& device);
+
+// Today's local date as "yyyymmdd"; empty on failure.
+std::string DateStamp();
+
+}  // namespace brek

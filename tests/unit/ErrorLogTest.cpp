@@ -1,0 +1,108 @@
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <locale.h>
+
+#include "common/CommonUtils.h"
+#include "common/Exceptions.h"
+#include "common/Guard.h"
+#include "support/TestSupport.h"
+
+namespace brek::test {
+namespace {
+
+class ErrorLogFile : public Sandbox {};
+
+// The stamp for the fixed clock in whatever locale the test runs in.
+std::string Stamp() { return ErrorLogTimeStamp(NowLocal()); }
+
+TEST_F(ErrorLogFile, EntriesCreateTheFileThenAppendEachOnItsOwnLine) {
+  ASSERT_FALSE(std::filesystem::exists(ErrorLogPath()));
+  WriteErrLog("first");
+  WriteErrLog("");
+  LogException(EConvertError("bad number"), "TBrekGSMDemoMainForm.NewString");
+  EXPECT_EQ(ReadFile(ErrorLogPath()),
+            Stamp() + ": first\r\n" + Stamp() + ": \r\n" + Stamp() +
+                ": TBrekGSMDemoMainForm.NewString. Exception EConvertError. Exception message: bad number\r\n");
+}
+
+TEST_F(ErrorLogFile, AnExistingLogIsAppendedToNeverTruncated) {
+  WriteFile(ErrorLogPath(), "old entry\r\n");
+  WriteErrLog("new");
+  EXPECT_EQ(ReadFile(ErrorLogPath()), "old entry\r\n" + Stamp() + ": new\r\n");
+}
+
+TEST_F(ErrorLogFile, ExceptionEntryKeepsEverySeparatorAndTheMessageAsItIs) {
+  LogException(ERangeError("line one\r\nline two"), "");
+  LogException(std::out_of_range("index"), "CommonUtils.GetFileVersion");
+  const std::string text = ReadFile(ErrorLogPath());
+  EXPECT_EQ(text, Stamp() + ": . Exception ERangeError. Exception message: line one\r\nline two\r\n" + Stamp() +
+                      ": CommonUtils.GetFileVersion. Exception std::out_of_range. Exception message: index\r\n");
+}
+
+TEST_F(ErrorLogFile, RussianTextIsWrittenByteForByte) {
+  const std::string text = W("Нет комманд для запуска демо режима");
+  WriteErrLog(text);
+  EXPECT_EQ(ReadFile(ErrorLogPath()), Stamp() + ": " + text + "\r\n");
+}
+
+TEST_F(ErrorLogFile, WithoutANameEntriesGoToErrLogTxtInTheCurrentDirectory) {
+  const auto old = std::filesystem::current_path();
+  std::filesystem::current_path(Dir());
+  SetErrorLogFileName("");
+  EXPECT_EQ(ErrorLogFileName(), "ErrLog.txt");
+  WriteErrLog("before settings");
+  SetErrorLogFileName(ErrorLogPath().string());
+  WriteErrLog("after settings");
+  std::filesystem::current_path(old);
+  EXPECT_EQ(ErrorLogLines(Dir() / "ErrLog.txt"), std::vector<std::string>{Stamp() + ": before settings"});
+  EXPECT_EQ(ErrorLog(), std::vector<std::string>{Stamp() + ": after settings"});
+}
+
+TEST_F(ErrorLogFile, AnUnwritableLogIsSkippedSilently) {
+  // A regular file where a folder should be defeats even root.
+  WriteFile(Dir() / "not-a-folder", "x");
+  SetErrorLogFileName((Dir() / "not-a-folder" / "errors.log").string());
+  EXPECT_NO_THROW(WriteErrLog("lost"));
+  EXPECT_NO_THROW(LogException(EInOutError("lost too"), "X.Y"));
+  SetErrorLogFileName((Dir() / "missing" / "errors.log").string());
+  EXPECT_NO_THROW(WriteErrLog("lost"));
+  EXPECT_FALSE(std::filesystem::exists(Dir() / "missing"));
+}
+
+TEST_F(ErrorLogFile, AtExactlyMidnightTheStampIsTheDateAlone) {
+  SetNow({2026, 12, 6, 0, 0, 0, 500});
+  EXPECT_EQ(ErrorLogTimeStamp(NowLocal()), LocaleShortDate(NowLocal()));
+  SetNow({2026, 12, 6, 0, 0, 1, 0});
+  EXPECT_EQ(ErrorLogTimeStamp(NowLocal()), LocaleShortDate(NowLocal()) + " " + LocaleLongTime(NowLocal()));
+}
+
+TEST_F(ErrorLogFile, RussianLocaleStampReadsDayMonthYearAndTime) {
+  const char* old = std::getenv("LC_ALL");
+  const std::string saved = old ? old : "";
+  locale_t probe = newlocale(LC_TIME_MASK, "ru_RU.UTF-8", static_cast<locale_t>(0));
+  if (probe == static_cast<locale_t>(0)) GTEST_SKIP() << "ru_RU.UTF-8 locale not installed";
+  freelocale(probe);
+  setenv("LC_ALL", "ru_RU.UTF-8", 1);
+  const std::string stamp = ErrorLogTimeStamp({2026, 12, 6, 17, 45, 12, 0});
+  const std::string midnight = ErrorLogTimeStamp({2026, 12, 6, 0, 0, 0, 0});
+  if (old) setenv("LC_ALL", saved.c_str(), 1); else unsetenv("LC_ALL");
+  EXPECT_EQ(stamp, "06.12.2026 17:45:12");
+  EXPECT_EQ(midnight, "06.12.2026");
+}
+
+TEST_F(ErrorLogFile, GuardLogsStandardExceptionsUnderTheOperationAndLetsOthersPass) {
+  int reached = 0;
+  Guarded("TCommandsList.InitAccount", [&] {
+    reached = 1;
+    throw EConvertError("oops");
+  });
+  EXPECT_EQ(reached, 1);
+  EXPECT_EQ(ErrorLog(),
+            std::vector<std::string>{Stamp() + ": TCommandsList.InitAccount. Exception EConvertError. Exception message: oops"});
+  EXPECT_THROW(Guarded("X.Y", [] { throw 42; }), int);
+}
+
+}  // namespace
+}  // namespace brek::test

@@ -1,0 +1,24 @@
+#include "ui/Toolkit.h"
+
+#include "common/CommonUtils.h"
+
+namespace brek {
+
+void DispatchGuarded(const std::function<void()>& call,
+                     const std::function<void(const std::exception&)>& onException) {
+  try {
+    if (call) call();
+  } catch (const std::exception& e) {
+    try {
+      if (onException)
+        onException(e);
+      else
+        LogException(e, "Application.HandleException");
+    } catch (...) {
+    }
+  } catch (...) {
+    // Nothing may cross the event loop.
+  }
+}
+
+}  // namespace brek

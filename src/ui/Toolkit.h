@@ -1,0 +1,50 @@
+#pragma once
+// What the controller needs of a window toolkit. The Qt and Win32 front ends implement it
+// for real; tests use a virtual-time implementation whose clock moves only when told.
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace brek {
+
+// A window timer: fires its handler on the user-interface thread every interval while
+// enabled. Destroying a timer from inside its own handler is safe.
+class Timer {
+ public:
+  virtual ~Timer() = default;
+  virtual void SetEnabled(bool enabled) = 0;
+  virtual bool Enabled() const = 0;
+  virtual void SetInterval(unsigned ms) = 0;
+  virtual unsigned Interval() const = 0;
+};
+
+inline constexpr unsigned MB_ICONERROR = 16;
+
+class Toolkit {
+ public:
+  virtual ~Toolkit() = default;
+
+  virtual std::unique_ptr<Timer> CreateTimer(unsigned intervalMs, bool enabled, std::function<void()> onTimer) = 0;
+  // Runs call on the user-interface thread, after what is already queued. Callable from
+  // any thread.
+  virtual void PostToUiThread(std::function<void()> call) = 0;
+  // Blocks the user-interface thread; nothing else runs meanwhile.
+  virtual void Sleep(unsigned ms) = 0;
+  // Waits while timers, posted calls and window messages go on being handled.
+  virtual void ProcessMessagesFor(unsigned ms) = 0;
+  // A modal message box; texts are Windows-1251.
+  virtual void ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
+  virtual void ShowMainWindow() = 0;
+  virtual void CloseMainWindow() = 0;
+  // Exceptions that escape a timer, posted call or click go here, never across the event
+  // loop; an empty handler restores the default (logged, nothing shown).
+  virtual void SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) = 0;
+};
+
+// Runs one event handler the way every toolkit dispatches it.
+void DispatchGuarded(const std::function<void()>& call,
+                     const std::function<void(const std::exception&)>& onException);
+
+}  // namespace brek

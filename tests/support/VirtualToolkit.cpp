@@ -1,0 +1,149 @@
+#include "support/VirtualToolkit.h"
+
+#include <chrono>
+
+namespace brek::test {
+
+struct VirtualToolkit::TimerState {
+  unsigned interval = 0;
+  bool enabled = false;
+  bool alive = true;
+  std::uint64_t due = 0;
+  std::uint64_t serial = 0;
+  std::function<void()> onTimer;
+};
+
+class VirtualToolkit::VirtualTimer : public Timer {
+ public:
+  VirtualTimer(VirtualToolkit& owner, std::shared_ptr<TimerState> state) : owner_(owner), state_(std::move(state)) {}
+  ~VirtualTimer() override { state_->alive = false; }
+  void SetEnabled(bool enabled) override {
+    if (enabled && !state_->enabled) state_->due = owner_.now_ + state_->interval;
+    state_->enabled = enabled;
+  }
+  bool Enabled() const override { return state_->enabled; }
+  void SetInterval(unsigned ms) override {
+    state_->interval = ms;
+    if (state_->enabled) state_->due = owner_.now_ + ms;
+  }
+  unsigned Interval() const override { return state_->interval; }
+
+ private:
+  VirtualToolkit& owner_;
+  std::shared_ptr<TimerState> state_;
+};
+
+VirtualToolkit::VirtualToolkit(LocalDateTime start) : start_(start) {
+  SetClockSource([this] { return Now(); });
+}
+
+VirtualToolkit::~VirtualToolkit() { SetClockSource({}); }
+
+std::unique_ptr<Timer> VirtualToolkit::CreateTimer(unsigned intervalMs, bool enabled, std::function<void()> onTimer) {
+  auto state = std::make_shared<TimerState>();
+  state->interval = intervalMs;
+  state->serial = nextSerial_++;
+  state->onTimer = std::move(onTimer);
+  timers_.push_back(state);
+  auto timer = std::make_unique<VirtualTimer>(*this, state);
+  timer->SetEnabled(enabled);
+  return timer;
+}
+
+void VirtualToolkit::PostToUiThread(std::function<void()> call) {
+  {
+    std::lock_guard lock(postedMutex_);
+    posted_.push_back(std::move(call));
+  }
+  postedCv_.notify_all();
+}
+
+void VirtualToolkit::Sleep(unsigned ms) {
+  sleeps.push_back(ms);
+  now_ += ms;
+}
+
+void VirtualToolkit::ProcessMessagesFor(unsigned ms) {
+  processingWaits.push_back(ms);
+  Advance(ms);
+}
+
+void VirtualToolkit::ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+  messageBoxes.push_back({text, caption, flags});
+}
+
+void VirtualToolkit::RunPosted() {
+  for (;;) {
+    std::function<void()> call;
+    {
+      std::lock_guard lock(postedMutex_);
+      if (posted_.empty()) return;
+      call = std::move(posted_.front());
+      posted_.pop_front();
+    }
+    Dispatch(call);
+  }
+}
+
+void VirtualToolkit::Advance(std::uint64_t ms) {
+  const std::uint64_t target = now_ + ms;
+  for (;;) {
+    RunPosted();
+    std::shared_ptr<TimerState> next;
+    for (auto it = timers_.begin(); it != timers_.end();) {
+      auto t = it->lock();
+      if (!t || !t->alive) {
+        it = timers_.erase(it);
+        continue;
+      }
+      if (t->enabled && t->due <= target &&
+          (!next || t->due < next->due || (t->due == next->due && t->serial < next->serial)))
+        next = t;
+      ++it;
+    }
+    if (!next) break;
+    if (next->due > now_) now_ = next->due;
+    next->due = now_ + (next->interval ? next->interval : 1);
+    Dispatch(next->onTimer);
+  }
+  if (target > now_) now_ = target;
+  RunPosted();
+}
+
+bool VirtualToolkit::RunUntil(const std::function<bool()>& pred, int realTimeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realTimeoutMs);
+  for (;;) {
+    RunPosted();
+    if (pred()) return true;
+    std::unique_lock lock(postedMutex_);
+    if (!postedCv_.wait_until(lock, deadline, [this] { return !posted_.empty(); })) {
+      lock.unlock();
+      RunPosted();
+      return pred();
+    }
+  }
+}
+
+LocalDateTime VirtualToolkit::Now() const {
+  const std::int64_t startDays = DaysFromCivil(start_.year, start_.month, start_.day);
+  const std::int64_t startMs =
+      ((start_.hour * 60LL + start_.minute) * 60 + start_.second) * 1000 + start_.millisecond;
+  const std::int64_t total = startMs + static_cast<std::int64_t>(now_);
+  LocalDateTime t;
+  CivilFromDays(startDays + total / 86400000, t.year, t.month, t.day);
+  const std::int64_t ms = total % 86400000;
+  t.hour = static_cast<int>(ms / 3600000);
+  t.minute = static_cast<int>(ms / 60000 % 60);
+  t.second = static_cast<int>(ms / 1000 % 60);
+  t.millisecond = static_cast<int>(ms % 1000);
+  return t;
+}
+
+std::size_t VirtualToolkit::LiveTimers() const {
+  std::size_t n = 0;
+  for (const auto& w : timers_)
+    if (auto t = w.lock(); t && t->alive) ++n;
+  return n;
+}
+
+}  // namespace brek::test

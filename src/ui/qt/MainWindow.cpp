@@ -1,0 +1,105 @@
+#include "ui/qt/MainWindow.h"
+
+#include <QIcon>
+#include <QPalette>
+#include <QPixmap>
+
+#include "scripts/Resources.h"
+
+namespace brek {
+namespace {
+
+QPixmap PixmapResource(const char* name, const char* type, const char* format) {
+  QPixmap p;
+  if (auto bytes = LoadModuleResource(name, type))
+    p.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<uint>(bytes->size()), format);
+  return p;
+}
+
+}  // namespace
+
+QPixmap BackgroundPixmap() { return PixmapResource("BACKGROUND", "BITMAP", "BMP"); }
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  icon.addPixmap(PixmapResource("ICON16", "PNG", "PNG"));
+  icon.addPixmap(PixmapResource("ICON32", "PNG", "PNG"));
+  return icon;
+}
+
+MainWindow::MainWindow(MainWindowControls& controls, QtToolkit& toolkit)
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      controls_(controls),
+      toolkit_(toolkit) {
+  setObjectName(QStringLiteral("BrekGSMDemoMainForm"));
+  setFixedSize(kClientWidth, kClientHeight);
+  setWindowIcon(ProgramIcon());
+  setWindowTitle(ToQString(controls.Caption));
+  QFont font(QStringLiteral("Tahoma"));
+  font.setPixelSize(11);
+  setFont(font);
+
+  // Creation order is drawing order: the picture lowest.
+  auto* picture = new QLabel(this);
+  picture->setGeometry(controls.BackgroundImage.left, controls.BackgroundImage.top, controls.BackgroundImage.width,
+                       controls.BackgroundImage.height);
+  picture->setPixmap(BackgroundPixmap());
+  Bind(controls.ProgrammStateInfoLabel, this);
+  Bind(controls.UserActionInfoLabel, this);
+  for (TButton* b : controls.ButtonsInCreationOrder()) Bind(*b, new QPushButton(this));
+
+  panel_ = new QWidget(this);
+  const Rect& pr = controls.SecurityCenterPanel.Bounds;
+  panel_->setGeometry(pr.left, pr.top, pr.width, pr.height);
+  panel_->setAutoFillBackground(true);
+  auto applyPanelColor = [this] {
+    QPalette pal = panel_->palette();
+    const Color c = controls_.SecurityCenterPanel.GetColor();
+    pal.setColor(QPalette::Window, QColor(c.r, c.g, c.b));
+    panel_->setPalette(pal);
+  };
+  applyPanelColor();
+  controls.SecurityCenterPanel.OnChanged = applyPanelColor;
+  bound_.push_back(&controls.SecurityCenterPanel);
+  for (THTMLabel* l : controls.PanelLabels()) Bind(*l, panel_);
+
+  const auto order = controls.ButtonsInTabOrder();
+  for (std::size_t i = 0; i + 1 < order.size(); ++i) setTabOrder(Button(*order[i]), Button(*order[i + 1]));
+}
+
+MainWindow::~MainWindow() {
+  for (Control* c : bound_) c->OnChanged = nullptr;
+}
+
+void MainWindow::Bind(TButton& b, QPushButton* w) {
+  w->setGeometry(b.Bounds.left, b.Bounds.top, b.Bounds.width, b.Bounds.height);
+  auto refresh = [&b, w] {
+    w->setText(ToQString(b.Caption()));
+    w->setEnabled(b.Enabled());
+  };
+  refresh();
+  b.OnChanged = refresh;
+  QObject::connect(w, &QPushButton::clicked, [this, &b] { toolkit_.Dispatch([&b] { b.Click(); }); });
+  buttons_.emplace_back(&b, w);
+  bound_.push_back(&b);
+}
+
+void MainWindow::Bind(THTMLabel& l, QWidget* parent) {
+  auto* w = new MarkupLabelWidget(l, parent);
+  l.OnChanged = [w] { w->update(); };
+  bound_.push_back(&l);
+}
+
+QPushButton* MainWindow::Button(const TButton& b) const {
+  for (const auto& [control, widget] : buttons_)
+    if (control == &b) return widget;
+  return nullptr;
+}
+
+void MainWindow::showEvent(QShowEvent* e) {
+  setWindowTitle(ToQString(controls_.Caption));
+  QWidget::showEvent(e);
+}
+
+}  // namespace brek

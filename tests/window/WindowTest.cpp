@@ -1,0 +1,148 @@
+// The real Qt window, rendered offscreen and checked pixel by pixel.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFontInfo>
+#include <QImage>
+#include <QPushButton>
+
+#include "app/BrekGSMDemoMain.h"
+#include "support/TestSupport.h"
+#include "ui/qt/Fonts.h"
+#include "ui/qt/MainWindow.h"
+#include "ui/qt/QtToolkit.h"
+
+namespace brek::test {
+namespace {
+
+int Luma(QRgb c) { return (qRed(c) * 299 + qGreen(c) * 587 + qBlue(c) * 114) / 1000; }
+
+struct RegionStats {
+  int bright = 0;        // pixels with luma above 200
+  int darkest = 255;     // luma of the darkest pixel
+  QRgb darkestColor = 0;
+};
+
+RegionStats Stats(const QImage& img, const Rect& r) {
+  RegionStats s;
+  for (int y = r.top; y < r.bottom(); ++y)
+    for (int x = r.left; x < r.right(); ++x) {
+      const QRgb c = img.pixel(x, y);
+      const int l = Luma(c);
+      if (l > 200) ++s.bright;
+      if (l < s.darkest) {
+        s.darkest = l;
+        s.darkestColor = c;
+      }
+    }
+  return s;
+}
+
+Rect InWindow(const THTMLabel& panelLabel) {
+  Rect r = panelLabel.Bounds;
+  r.top += 430;
+  return r;
+}
+
+class Window : public Sandbox {
+ protected:
+  void SetUp() override {
+    Sandbox::SetUp();
+    SetClockSource({});
+    window = std::make_unique<MainWindow>(controls, toolkit);
+    toolkit.SetMainWindow(window.get());
+    form = std::make_unique<TBrekGSMDemoMainForm>(FormContext{&toolkit, &controls, (Dir() / "BrekGSMDemo").string()});
+    QElapsedTimer t;
+    t.start();
+    while (!window->isVisible() && t.elapsed() < 5000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(window->isVisible());
+  }
+  void TearDown() override {
+    form.reset();
+    toolkit.SetMainWindow(nullptr);
+    window.reset();
+    Sandbox::TearDown();
+  }
+  QImage Grab() {
+    QApplication::processEvents();
+    return window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  }
+
+  QtToolkit toolkit;
+  MainWindowControls controls;
+  std::unique_ptr<MainWindow> window;
+  std::unique_ptr<TBrekGSMDemoMainForm> form;
+};
+
+TEST_F(Window, FixedSizeLayoutAndTabOrder) {
+  EXPECT_EQ(window->size(), QSize(640, 493));
+  EXPECT_EQ(window->minimumSize(), window->maximumSize());
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(window->windowTitle().startsWith(QString::fromUtf8("Брек GSM: демонстрация работы. Версия")));
+  EXPECT_EQ(window->Button(controls.MoneyLittleButton)->geometry(), QRect(340, 315, 165, 25));
+  EXPECT_EQ(window->Button(controls.EndDemoButton)->geometry(), QRect(30, 377, 199, 25));
+  EXPECT_EQ(window->Panel()->geometry(), QRect(0, 430, 640, 63));
+  // Focus moves Start, Little, Off, Full, End.
+  QWidget* w = window->Button(controls.StartDemoButton);
+  std::vector<QWidget*> order;
+  for (int i = 0; i < 5; ++i, w = w->nextInFocusChain()) {
+    while (!qobject_cast<QPushButton*>(w)) w = w->nextInFocusChain();
+    order.push_back(w);
+  }
+  EXPECT_EQ(order, (std::vector<QWidget*>{window->Button(controls.StartDemoButton), window->Button(controls.MoneyLittleButton),
+                                          window->Button(controls.MoneyOffButton), window->Button(controls.MoneyFullButton),
+                                          window->Button(controls.EndDemoButton)}));
+  EXPECT_EQ(QFontInfo(ToQFont(controls.ObjectsTitleLabel.Style.font)).family(), QStringLiteral("Tahoma"));
+}
+
+TEST_F(Window, WaitingWindowShowsWhiteStateTextAndGreyPanel) {
+  const QImage img = Grab();
+  EXPECT_EQ(img.pixel(5, 440), qRgb(243, 245, 246));
+  EXPECT_EQ(img.pixel(635, 490), qRgb(243, 245, 246));
+  const RegionStats state = Stats(img, controls.ProgrammStateInfoLabel.Bounds);
+  EXPECT_GT(state.bright, 60) << "white text over the dark picture";
+  const RegionStats title = Stats(img, InWindow(controls.ObjectsTitleLabel));
+  EXPECT_GT(title.darkest, 120) << "greyed title is never black";
+  EXPECT_LT(title.darkest, 200) << "but it is drawn";
+  for (TButton* b : controls.ButtonsInCreationOrder()) EXPECT_FALSE(window->Button(*b)->isEnabled());
+  img.save(QString::fromStdString((Dir() / "waiting.png").string()));
+}
+
+TEST_F(Window, ActivePanelDrawsBlackTitlesAndTheAccount) {
+  form->CurrentState = psDemoLoaded;
+  form->AccountNumber = 7;
+  form->ShowCurrentState();
+  const QImage img = Grab();
+  const RegionStats title = Stats(img, InWindow(controls.ObjectsTitleLabel));
+  EXPECT_LT(title.darkest, 60) << "active titles are in the label's own black";
+  const RegionStats value = Stats(img, InWindow(controls.ObjectsValueLabel));
+  EXPECT_LT(value.darkest, 60);
+  EXPECT_TRUE(window->Button(controls.MoneyLittleButton)->isEnabled());
+  EXPECT_FALSE(window->Button(controls.StartDemoButton)->isEnabled());
+}
+
+TEST_F(Window, AClickReachesTheControllerAndEscapingExceptionsAreLogged) {
+  bool clicked = false;
+  controls.MoneyFullButton.SetEnabled(true);
+  controls.MoneyFullButton.OnClick = [&] {
+    clicked = true;
+    throw std::runtime_error("from a click");
+  };
+  window->Button(controls.MoneyFullButton)->click();
+  EXPECT_TRUE(clicked);
+  const auto log = ErrorLogLines(Dir() / "ErrorLog.log");
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("TBrekGSMDemoMainForm.OnApplicationException. Exception std::runtime_error"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace brek::test
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  brek::BrekApplication app(argc, argv);
+  brek::EnsureTahoma();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

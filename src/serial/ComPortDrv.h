@@ -1,0 +1,81 @@
+#pragma once
+// The serial driver: one program-wide record, an opening with fixed line settings, a
+// reader thread that moves input into the receive ring, bounded writes, and closing.
+// It neither raises nor logs; results say what happened.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace brek {
+
+using THandle = std::intptr_t;
+inline constexpr THandle INVALID_HANDLE_VALUE = -1;
+
+// The line settings, laid out as the platform's 28-byte DCB record.
+struct DCB {
+  std::uint32_t DCBlength = 0;
+  std::uint32_t BaudRate = 0;
+  std::uint32_t Flags = 0;  // bit 0 fBinary; every flow-control, DTR and RTS bit clear
+  std::uint16_t wReserved = 0;
+  std::uint16_t XonLim = 0, XoffLim = 0;
+  std::uint8_t ByteSize = 0;
+  std::uint8_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  std::uint8_t StopBits = 0;  // 0 one, 1 one and a half, 2 two
+  char XonChar = 0, XoffChar = 0, ErrorChar = 0, EofChar = 0, EvtChar = 0;
+  std::uint16_t wReserved1 = 0;
+};
+static_assert(sizeof(DCB) == 28, "DCB must keep the platform's layout");
+
+struct COMSTAT {
+  std::uint32_t Flags = 0;
+  std::uint32_t cbInQue = 0;  // bytes waiting in the system's input queue
+  std::uint32_t cbOutQue = 0;
+};
+
+inline constexpr std::uint32_t OutQueueSize = 4096;
+inline constexpr std::uint32_t EV_RXCHAR = 0x0001, EV_TXEMPTY = 0x0004, EV_CTS = 0x0008, EV_DSR = 0x0010;
+// How long a write may wait for the device to take its bytes.
+inline constexpr int kWriteTimeoutMs = 2000;
+
+struct TCommDrvRec {
+  THandle Handle = INVALID_HANDLE_VALUE;
+  std::int32_t PortNumber = 0;
+  DCB Dcb;
+  COMSTAT ComStat;
+  std::thread ReaderThread;
+  std::uint8_t* InpBuf = nullptr;  // the ring; owned by the port object
+  std::int32_t InpBufSize = 0;
+  // Shared with the reader thread. Changes of ReceivedBytes and StartInInpBuf from either
+  // side go through RingMutex, so the reader's addition, its full-ring drop and the
+  // consumer's take never interleave or get lost.
+  std::atomic<std::int32_t> ReceivedBytes{0};
+  std::atomic<std::int32_t> StartInInpBuf{0};
+  std::atomic<bool> InpBufRead{false};
+  std::atomic<bool> Stop{false};
+  std::mutex RingMutex;
+  std::function<void()> OnReceive;  // runs on the reader thread
+
+  // Platform state of the current opening.
+  THandle WakeHandle = INVALID_HANDLE_VALUE;  // wakes the reader when closing
+  bool WaitingForFurtherByte = false;        // input was left queued by a full ring
+  std::uint32_t QueuedWhenFull = 0;          // how much
+};
+
+// The one record of the program.
+extern TCommDrvRec CommDrv;
+
+bool CommOpen(TCommDrvRec& rec);
+void CommClose(TCommDrvRec& rec);
+// Bytes written; returns after the device took them or kWriteTimeoutMs passed.
+std::uint32_t CommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count);
+void CommSetQueues(TCommDrvRec& rec);
+std::uint32_t CommReader(TCommDrvRec& rec);
+std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t count);
+
+// The consumer's side of the ring, each change atomic with respect to the reader.
+void CommTakeBytes(TCommDrvRec& rec, std::int32_t count);   // start += count, received -= count
+void CommRingRestart(TCommDrvRec& rec);                     // start := 0 at the end of the block
+
+}  // namespace brek

@@ -1,0 +1,267 @@
+// The driver on termios: raw 8N1 without flow control, DTR and RTS inactive, exclusive
+// use (TIOCEXCL and flock), a reader that blocks in poll() and is woken by an eventfd.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+
+#include "serial/ComPortDrv.h"
+#include "serial/PortRegistry.h"
+
+namespace brek {
+namespace {
+
+// After a hang-up the descriptor reports POLLHUP for ever; the reader waits this long
+// between looks instead of spinning, until the port is closed.
+constexpr int kVanishedBackoffMs = 200;
+// While the ring is full the queued input is looked at this often, to notice a further byte.
+constexpr int kFullRingRecheckMs = 10;
+
+int Fd(THandle h) { return static_cast<int>(h); }
+
+bool SpeedOf(std::uint32_t baud, speed_t& speed) {
+  switch (baud) {
+    case 110: speed = B110; return true;
+    case 300: speed = B300; return true;
+    case 600: speed = B600; return true;
+    case 1200: speed = B1200; return true;
+    case 2400: speed = B2400; return true;
+    case 4800: speed = B4800; return true;
+    case 9600: speed = B9600; return true;
+    case 19200: speed = B19200; return true;
+    case 38400: speed = B38400; return true;
+    case 57600: speed = B57600; return true;
+    case 115200: speed = B115200; return true;
+    case 230400: speed = B230400; return true;
+    case 460800: speed = B460800; return true;
+    case 921600: speed = B921600; return true;
+    default: return false;  // 7200, 14400, 56000, 128000, 256000 have no termios speed
+  }
+}
+
+bool ApplyDcb(int fd, const DCB& dcb) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return false;
+  cfmakeraw(&t);
+  speed_t speed;
+  if (!SpeedOf(dcb.BaudRate, speed)) return false;
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR);
+  switch (dcb.ByteSize) {
+    case 5: t.c_cflag |= CS5; break;
+    case 6: t.c_cflag |= CS6; break;
+    case 7: t.c_cflag |= CS7; break;
+    default: t.c_cflag |= CS8; break;
+  }
+  switch (dcb.Parity) {
+    case 1: t.c_cflag |= PARENB | PARODD; break;
+    case 2: t.c_cflag |= PARENB; break;
+    case 3: t.c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case 4: t.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+  }
+  if (dcb.StopBits != 0) t.c_cflag |= CSTOPB;
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  t.c_cc[VMIN] = 0;  // reads return at once with what is queued
+  t.c_cc[VTIME] = 0;
+  return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+void CloseDevice(TCommDrvRec& rec) {
+  const int fd = Fd(rec.Handle);
+  ioctl(fd, TIOCNXCL);
+  flock(fd, LOCK_UN);
+  close(fd);
+  rec.Handle = INVALID_HANDLE_VALUE;
+  if (rec.WakeHandle != INVALID_HANDLE_VALUE) close(Fd(rec.WakeHandle));
+  rec.WakeHandle = INVALID_HANDLE_VALUE;
+}
+
+std::uint32_t QueuedInput(int fd) {
+  int n = 0;
+  return ioctl(fd, FIONREAD, &n) == 0 && n > 0 ? static_cast<std::uint32_t>(n) : 0;
+}
+
+// Waits for input or the closing's wake-up; returns the event mask (EV_RXCHAR or 0).
+std::uint32_t WaitCommEvent(TCommDrvRec& rec) {
+  const int fd = Fd(rec.Handle);
+  pollfd fds[2] = {{fd, POLLIN, 0}, {Fd(rec.WakeHandle), POLLIN, 0}};
+  if (rec.WaitingForFurtherByte) {
+    // Input was left queued because the ring was full: as on the system this driver
+    // follows, only a byte beyond those counts as an arrival.
+    if (poll(&fds[1], 1, kFullRingRecheckMs) > 0) return 0;
+    if (QueuedInput(fd) <= rec.QueuedWhenFull) return 0;
+    rec.WaitingForFurtherByte = false;
+    return EV_RXCHAR;
+  }
+  if (poll(fds, 2, -1) < 0) return 0;
+  if (fds[1].revents) return 0;
+  if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    // The device is gone (or hung up). Whatever it left queued is still delivered; then
+    // the reader looks again only now and then until the port is closed.
+    if (QueuedInput(fd) > 0) return EV_RXCHAR;
+    poll(&fds[1], 1, kVanishedBackoffMs);
+    return 0;
+  }
+  return (fds[0].revents & POLLIN) ? EV_RXCHAR : 0;
+}
+
+}  // namespace
+
+bool CommOpen(TCommDrvRec& rec) {
+  const std::string path = PortDevicePath(rec.PortNumber);
+  if (path.empty()) return false;
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  rec.Handle = fd;
+  // Exclusive use: flock holds against every other opener (root included); TIOCEXCL also
+  // keeps out other users' opens where the device supports it.
+  bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (ok) ioctl(fd, TIOCEXCL);
+  if (ok) ok = tcflush(fd, TCIOFLUSH) == 0;
+  if (ok) ok = ApplyDcb(fd, rec.Dcb);
+  if (ok) {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &lines);  // a pty has no modem lines: the answer is not checked
+  }
+  if (ok) {
+    const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ok = wake >= 0;
+    if (ok) rec.WakeHandle = wake;
+  }
+  if (!ok) {
+    CloseDevice(rec);
+    return false;
+  }
+  rec.Stop = false;
+  rec.InpBufRead = false;
+  rec.ReceivedBytes = 0;
+  rec.StartInInpBuf = 0;
+  rec.QueuedWhenFull = 0;
+  rec.WaitingForFurtherByte = false;
+  try {
+    rec.ReaderThread = std::thread([&rec] { CommReader(rec); });
+  } catch (const std::system_error&) {
+    CloseDevice(rec);
+    return false;
+  }
+  return true;
+}
+
+void CommClose(TCommDrvRec& rec) {
+  if (rec.Handle == INVALID_HANDLE_VALUE) return;
+  rec.Stop = true;
+  const std::uint64_t one = 1;
+  if (write(Fd(rec.WakeHandle), &one, sizeof one) < 0) {
+    // An eventfd write only fails on overflow, which cannot happen here.
+  }
+  // The reader must be gone before the descriptor number can be reused or the ring freed.
+  if (rec.ReaderThread.joinable()) rec.ReaderThread.join();
+  tcflush(Fd(rec.Handle), TCIOFLUSH);
+  {
+    std::lock_guard lock(rec.RingMutex);
+    rec.InpBufRead = false;
+    rec.ReceivedBytes = 0;
+    rec.StartInInpBuf = 0;
+  }
+  CloseDevice(rec);
+}
+
+std::uint32_t CommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count) {
+  if (handle == INVALID_HANDLE_VALUE || count == 0 || !bytes) return 0;
+  const int fd = Fd(handle);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+  std::uint32_t written = 0;
+  while (written < count) {
+    const ssize_t n = write(fd, bytes + written, count - written);
+    if (n > 0) {
+      written += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
+  }
+  if (written > 0) tcdrain(fd);
+  return written;
+}
+
+void CommSetQueues(TCommDrvRec& rec) {
+  // The kernel's tty queues have a fixed size; nothing to ask for.
+  (void)rec;
+}
+
+std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t count) {
+  if (count == 0) return 0;
+  const ssize_t n = read(Fd(rec.Handle), address, count);
+  return n > 0 ? static_cast<std::uint32_t>(n) : 0;
+}
+
+std::uint32_t CommReader(TCommDrvRec& rec) {
+  while (!rec.Stop) {
+    const std::uint32_t events = WaitCommEvent(rec);
+    rec.ComStat.cbInQue = QueuedInput(Fd(rec.Handle));
+    if (rec.Stop) break;
+    if (!(events & EV_RXCHAR)) continue;
+    const std::int32_t size = rec.InpBufSize;
+    std::int32_t received = rec.ReceivedBytes.load();
+    std::int32_t n = static_cast<std::int32_t>(rec.ComStat.cbInQue);
+    if (received + n >= size) n = size - received;  // never more than the free space
+    if (rec.Stop) break;
+    std::int32_t p = rec.StartInInpBuf.load() + received;
+    if (p >= size) p -= size;
+    std::uint32_t got = 0;
+    if (n > 0) {
+      if (p + n < size) {
+        got = CommRead(rec, rec.InpBuf + p, static_cast<std::uint32_t>(n));
+      } else {
+        const std::int32_t first = size - p;
+        got = CommRead(rec, rec.InpBuf + p, static_cast<std::uint32_t>(first));
+        if (got == static_cast<std::uint32_t>(first) && n - first > 0)
+          got += CommRead(rec, rec.InpBuf, static_cast<std::uint32_t>(n - first));
+      }
+    }
+    if (rec.Stop) break;
+    if (got == 0) {
+      if (n <= 0 && rec.ComStat.cbInQue > 0) {
+        rec.WaitingForFurtherByte = true;
+        rec.QueuedWhenFull = rec.ComStat.cbInQue;
+      }
+      continue;
+    }
+    bool notify = true;
+    {
+      std::lock_guard lock(rec.RingMutex);
+      received = rec.ReceivedBytes.fetch_add(static_cast<std::int32_t>(got)) + static_cast<std::int32_t>(got);
+      if (rec.InpBufRead) {
+        notify = false;
+        if (received >= size) {
+          rec.ReceivedBytes = 0;
+          rec.StartInInpBuf = 0;
+        }
+      }
+    }
+    if (rec.ReceivedBytes.load() >= size) {
+      if (const std::uint32_t left = QueuedInput(Fd(rec.Handle)); left > 0) {
+        rec.WaitingForFurtherByte = true;
+        rec.QueuedWhenFull = left;
+      }
+    }
+    if (notify && rec.OnReceive) rec.OnReceive();
+  }
+  return 0;
+}
+
+}  // namespace brek

@@ -1,0 +1,226 @@
+// The driver on real pseudo-terminals.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <ctime>
+#include <vector>
+
+#include "serial/ComPortDrv.h"
+#include "serial/PortRegistry.h"
+#include "support/Pty.h"
+
+extern char** environ;
+
+namespace brek::test {
+namespace {
+
+constexpr std::int32_t kPort = 41;
+
+class Driver : public ::testing::Test {
+ protected:
+  void SetUp() override { Use(16); }
+  void TearDown() override {
+    CommClose(rec);
+    UnregisterPortDevice(kPort);
+  }
+  void Use(std::int32_t ringSize) {
+    ring.assign(static_cast<std::size_t>(ringSize), 0);
+    rec.InpBuf = ring.data();
+    rec.InpBufSize = ringSize;
+    rec.PortNumber = kPort;
+    rec.Dcb = DCB{};
+    rec.Dcb.DCBlength = 28;
+    rec.Dcb.BaudRate = 115200;
+    rec.Dcb.Flags = 1;
+    rec.Dcb.ByteSize = 8;
+    rec.OnReceive = [this] { ++notices; };
+    RegisterPortDevice(kPort, pty.Path());
+  }
+  std::string Ring() const { return std::string(ring.begin(), ring.end()); }
+
+  Pty pty;
+  TCommDrvRec rec;
+  std::vector<std::uint8_t> ring;
+  std::atomic<int> notices{0};
+};
+
+TEST_F(Driver, OpeningAMissingPortFailsAndLeavesTheDriverClosed) {
+  rec.PortNumber = 999;
+  EXPECT_FALSE(CommOpen(rec));
+  EXPECT_EQ(rec.Handle, INVALID_HANDLE_VALUE);
+  RegisterPortDevice(998, "/dev/brek-no-such-node");
+  rec.PortNumber = 998;
+  EXPECT_FALSE(CommOpen(rec));
+  EXPECT_EQ(rec.Handle, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(rec.ReaderThread.joinable());
+}
+
+TEST_F(Driver, OpeningSetsRawEightNoneOneWithoutFlowControl) {
+  ASSERT_TRUE(CommOpen(rec));
+  termios t{};
+  const int fd = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  tcgetattr(fd, &t);
+  close(fd);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+}
+
+TEST_F(Driver, APortHeldElsewhereCannotBeOpened) {
+  ASSERT_TRUE(CommOpen(rec));
+  TCommDrvRec second;
+  second.PortNumber = kPort;
+  second.Dcb = rec.Dcb;
+  std::vector<std::uint8_t> ring2(16);
+  second.InpBuf = ring2.data();
+  second.InpBufSize = 16;
+  EXPECT_FALSE(CommOpen(second)) << "a second opening in this process";
+  CommClose(rec);
+
+  // Another process holds it.
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  const std::string path = pty.Path();
+  const char* argv[] = {"flock", "-x", path.c_str(), "-c", "echo held; sleep 5", nullptr};
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);  // its own group, ended as one
+  posix_spawnattr_setpgroup(&attr, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawnp(&pid, "flock", &actions, &attr, const_cast<char**>(argv), environ), 0);
+  posix_spawnattr_destroy(&attr);
+  close(pipeFds[1]);
+  char buf[8] = {};
+  ASSERT_GT(read(pipeFds[0], buf, sizeof buf), 0);
+  EXPECT_FALSE(CommOpen(rec)) << "held by another process";
+  kill(-pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  close(pipeFds[0]);
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_TRUE(CommOpen(rec)) << "free again";
+}
+
+TEST_F(Driver, BytesCrossingTheEndOfTheRingAreStoredInTwoPieces) {
+  ASSERT_TRUE(CommOpen(rec));
+  rec.StartInInpBuf = 10;  // as after a consumer took ten bytes
+  pty.Write("ABCDEFGHIJ");
+  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 10; }));
+  EXPECT_EQ(Ring().substr(10, 6), "ABCDEF");
+  EXPECT_EQ(Ring().substr(0, 4), "GHIJ");
+  EXPECT_GE(notices.load(), 1);
+}
+
+TEST_F(Driver, AFullRingReadsNothingUntilRoomIsMadeAndAFurtherByteArrives) {
+  Use(8);
+  ASSERT_TRUE(CommOpen(rec));
+  pty.Write("12345678");
+  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 8; }));
+  ASSERT_TRUE(WaitFor([&] { return notices >= 1; }));
+  const int before = notices;
+  pty.Write("abc");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(rec.ReceivedBytes, 8);
+  EXPECT_EQ(notices, before);
+  CommTakeBytes(rec, 8);  // the consumer makes room
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(rec.ReceivedBytes, 0) << "queued bytes wait for a further byte";
+  pty.Write("d");
+  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 4; }));
+  EXPECT_EQ(Ring().substr(0, 4), "abcd");
+  EXPECT_GT(notices, before);
+}
+
+TEST_F(Driver, BytesArrivingWhileTheConsumerIsBusyGiveNoNoticeAndAFullRingIsEmptied) {
+  Use(8);
+  ASSERT_TRUE(CommOpen(rec));
+  rec.InpBufRead = true;
+  pty.Write("abc");
+  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 3; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(notices, 0);
+  pty.Write("defgh");
+  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 0; }));
+  EXPECT_EQ(rec.StartInInpBuf, 0);
+  EXPECT_EQ(notices, 0);
+  rec.InpBufRead = false;
+  pty.Write("x");
+  ASSERT_TRUE(WaitFor([&] { return notices == 1; }));
+  EXPECT_EQ(rec.ReceivedBytes, 1);
+}
+
+TEST_F(Driver, ClosingWakesAWaitingReaderWhichEndsWithoutReadingOrNotice) {
+  ASSERT_TRUE(CommOpen(rec));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto t0 = std::chrono::steady_clock::now();
+  CommClose(rec);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+  EXPECT_FALSE(rec.ReaderThread.joinable());
+  EXPECT_EQ(rec.Handle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(notices, 0);
+  EXPECT_EQ(rec.ReceivedBytes, 0);
+  CommClose(rec);  // closing a closed driver does nothing
+}
+
+TEST_F(Driver, AHungUpDeviceDoesNotSpinTheReader) {
+  ASSERT_TRUE(CommOpen(rec));
+  clockid_t cpu;
+  ASSERT_EQ(pthread_getcpuclockid(rec.ReaderThread.native_handle(), &cpu), 0);
+  pty.HangUp();
+  timespec a{}, b{};
+  clock_gettime(cpu, &a);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  clock_gettime(cpu, &b);
+  const double cpuMs = (b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) / 1e6;
+  EXPECT_LT(cpuMs, 60.0) << "reader CPU time over 600 ms after the hang-up";
+  const std::uint8_t byte = 'x';
+  EXPECT_EQ(CommWrite(rec.Handle, &byte, 1), 0u);
+  CommClose(rec);
+  EXPECT_FALSE(rec.ReaderThread.joinable());
+}
+
+TEST_F(Driver, WritesReturnTheirCountAndNeverHangOnAStalledDevice) {
+  ASSERT_TRUE(CommOpen(rec));
+  const std::uint8_t line[] = {'O', 'K', '\r', '\n'};
+  EXPECT_EQ(CommWrite(rec.Handle, line, 0), 0u);
+  EXPECT_EQ(CommWrite(rec.Handle, line, 4), 4u);
+  EXPECT_EQ(pty.ReadAvailable(500), "OK\r\n");
+  EXPECT_EQ(CommWrite(INVALID_HANDLE_VALUE, line, 4), 0u);
+
+  // Nobody reads the other side: the write gives up after its bound with what it wrote.
+  std::vector<std::uint8_t> big(1 << 20, 'z');
+  const auto t0 = std::chrono::steady_clock::now();
+  const std::uint32_t written = CommWrite(rec.Handle, big.data(), static_cast<std::uint32_t>(big.size()));
+  const auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_LT(written, big.size());
+  EXPECT_LT(took, std::chrono::seconds(15));
+}
+
+TEST_F(Driver, ReopeningStartsWithAnEmptyRingAndOneReader) {
+  ASSERT_TRUE(CommOpen(rec));
+  pty.Write("abc");
+  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 3; }));
+  CommClose(rec);
+  EXPECT_EQ(rec.ReceivedBytes, 0);
+  EXPECT_EQ(rec.StartInInpBuf, 0);
+  ASSERT_TRUE(CommOpen(rec));
+  pty.Write("z");
+  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 1; }));
+  EXPECT_EQ(ring[0], 'z');
+}
+
+}  // namespace
+}  // namespace brek::test

@@ -1,7 +1,9 @@
 #pragma once
 // TBrekGSMDemoMainForm: the one window controller. Start-up, settings and teardown
-// (Startup.cpp), demo states (States.cpp).
+// (Startup.cpp), demo states (States.cpp), the device dialogue (Dialogue.cpp), the
+// traffic log (TrafficLog.cpp), port discovery and hot-plug (HotPlug.cpp).
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,12 +16,19 @@
 namespace brek {
 
 class TCommandsList;
+class TComPortKX;
+class SerialDevices;
+struct DeviceChangeMessage;
+
+inline constexpr const char* DefaultPassword = "5916";
+inline constexpr const char* kDeviceWord = "Tuvo";
 
 // What the program entry hands the controller.
 struct FormContext {
   Toolkit* toolkit = nullptr;
   MainWindowControls* window = nullptr;
   std::string exePath;  // the program's executable: its version and its folder
+  SerialDevices* devices = nullptr;  // the system's serial ports and device notices
 };
 
 class TBrekGSMDemoMainForm {
@@ -43,25 +52,48 @@ class TBrekGSMDemoMainForm {
   // ---- Demo states ----
   void ShowCurrentState();
 
-  // ---- Buttons ----
+  // ---- Device dialogue ----
+  void SendCommand(const std::string& text);
+  std::string Bytes2String(const std::uint8_t* bytes, std::size_t count);
+  void OnComPortReceiveData();
+  void NewString(const std::string& line);
+  void OnComPortOpen();
+  void StartMain();
+  void CheckConnectedDevice();
+  void OnAskPasswordTimer(Timer* sender);
+  void StartWrongPasswordTimer();
+  void OnWrongPasswordTimer(Timer* sender);
+  void NextCommandFromList();
+  void OnSendCommandTimer();
   void OnStartDemoButtonClick();
   void OnEndDemoButtonClick();
   void OnMoneyLittleButtonClick();
   void OnMoneyOffButtonClick();
   void OnMoneyFullButtonClick();
-  void OnSendCommandTimer();
+  void OnConnectButtonClick();
+
+  // ---- Traffic log ----
+  void AddOutControllerLog(const std::string& text);
+  void AddInpControllerLog(const std::string& text);
 
   // ---- Port discovery and hot-plug ----
   void CreateRegister();
   void SetPortDefault();
   void RefreshComPorts(bool connect);
   void OnCheckPortsTimer();
+  void OnDeviceChange(const DeviceChangeMessage& message);
   void ClearPortList();
+  void FillComPortsList();
+  void FillFriendlyNames();
+  std::string GetDeviceName(const std::vector<std::string>& set, std::size_t index);
+  void CheckComPortsEnabled();
+  std::int32_t GetTestedPortNumber();
 
   // The program's folder, with its trailing separator.
   const std::string& ProgramFolder() const { return ProgramFolder_; }
 
   // ---- Fields (declaration order of the window) ----
+  std::unique_ptr<TComPortKX> ComPort;
   std::vector<std::unique_ptr<TPortRec>> PortList;
   std::unique_ptr<Timer> CheckPortsTimer;
   bool DeviceReady = false;
@@ -88,8 +120,17 @@ class TBrekGSMDemoMainForm {
   MainWindowControls& W() const { return *Context_.window; }
 
   void DestroyPort();
+  void HandleVersionReply(const std::string& line);
+  void DispatchLine();
+  void DropInterruptedScript();
+  Timer* CreateOneShot(unsigned ms, void (TBrekGSMDemoMainForm::*handler)(Timer*));
+  void ReleaseTimer(Timer* timer);
 
   FormContext Context_;
+  bool ResetSent_ = false;        // the disconnect is the one our own "reset" asked for
+  bool InReceive_ = false;        // the receive handler is running (re-entry is deferred)
+  bool ReceiveDeferred_ = false;  // data arrived while it was running
+  bool LineOverlong_ = false;     // the line being assembled passed the cap and is dropped
   std::vector<std::unique_ptr<Timer>> OneShotTimers_;
   std::string ProgramFolder_;
   std::unique_ptr<Timer> StartProgramTimer_;
@@ -98,6 +139,7 @@ class TBrekGSMDemoMainForm {
 
 // Fixed texts of the program (Windows-1251).
 const std::string& MessageBoxCaption();
+const std::string& WrongPasswordMessage();
 const std::string& NoStartCommandsMessage();
 // "<FONT color="#96938D">%s</FONT>" and the grey dashes.
 std::string Greyed(const std::string& text);

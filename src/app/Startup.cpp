@@ -8,6 +8,7 @@
 #include "common/Profile.h"
 #include "scripts/CaptionsList.h"
 #include "scripts/CommandsList.h"
+#include "serial/ComPortKX.h"
 
 namespace brek {
 

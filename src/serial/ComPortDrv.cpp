@@ -5,6 +5,68 @@ namespace brek {
 
 TCommDrvRec CommDrv;
 
+namespace {
+std::atomic<CommBackend*> gBackend{nullptr};
+}
+
+void SetCommBackend(CommBackend* backend) { gBackend = backend; }
+CommBackend* CurrentCommBackend() { return gBackend; }
+
+bool CommOpen(TCommDrvRec& rec) {
+  if (CommBackend* b = gBackend) return b->Open(rec);
+  return SystemCommOpen(rec);
+}
+
+void CommClose(TCommDrvRec& rec) {
+  if (CommBackend* b = gBackend) return b->Close(rec);
+  SystemCommClose(rec);
+}
+
+std::uint32_t CommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count) {
+  if (CommBackend* b = gBackend) return b->Write(handle, bytes, count);
+  return SystemCommWrite(handle, bytes, count);
+}
+
+bool CommProbe(std::int32_t number) {
+  if (CommBackend* b = gBackend) return b->Probe(number);
+  return SystemCommProbe(number);
+}
+
+std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommReadFn& read) {
+  const std::int32_t size = rec.InpBufSize;
+  std::int32_t received = rec.ReceivedBytes.load();
+  std::int32_t n = static_cast<std::int32_t>(queued);
+  if (received + n >= size) n = size - received;  // never more than the free space
+  if (rec.Stop || n <= 0) return 0;
+  std::int32_t p = rec.StartInInpBuf.load() + received;
+  if (p >= size) p -= size;
+  std::uint32_t got = 0;
+  if (p + n < size) {
+    got = read(rec.InpBuf + p, static_cast<std::uint32_t>(n));
+  } else {
+    const std::int32_t first = size - p;
+    got = read(rec.InpBuf + p, static_cast<std::uint32_t>(first));
+    // A short first piece ends the storing for this wake-up.
+    if (got == static_cast<std::uint32_t>(first) && n - first > 0)
+      got += read(rec.InpBuf, static_cast<std::uint32_t>(n - first));
+  }
+  if (rec.Stop || got == 0) return 0;
+  bool notify = true;
+  {
+    std::lock_guard lock(rec.RingMutex);
+    received = rec.ReceivedBytes.fetch_add(static_cast<std::int32_t>(got)) + static_cast<std::int32_t>(got);
+    if (rec.InpBufRead) {
+      notify = false;
+      if (received >= size) {
+        rec.ReceivedBytes = 0;
+        rec.StartInInpBuf = 0;
+      }
+    }
+  }
+  if (notify && rec.OnReceive) rec.OnReceive();
+  return got;
+}
+
 void CommTakeBytes(TCommDrvRec& rec, std::int32_t count) {
   std::lock_guard lock(rec.RingMutex);
   const std::int32_t held = rec.ReceivedBytes.load();

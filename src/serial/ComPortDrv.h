@@ -74,6 +74,34 @@ void CommSetQueues(TCommDrvRec& rec);
 std::uint32_t CommReader(TCommDrvRec& rec);
 std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t count);
 
+// Steps of the reader after a wake-up with input queued: limit to the free space, store in
+// one or two pieces through read (which returns the bytes it got), count them, and notify
+// unless the consumer is busy (a full ring is then emptied). Shared by every backend.
+using CommReadFn = std::function<std::uint32_t(std::uint8_t* address, std::uint32_t count)>;
+std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommReadFn& read);
+
+// Another place for the bytes to go, for simulated panels: while one is installed every
+// driver call goes to it instead of the system's ports.
+class CommBackend {
+ public:
+  virtual ~CommBackend() = default;
+  virtual bool Open(TCommDrvRec& rec) = 0;
+  virtual void Close(TCommDrvRec& rec) = 0;
+  virtual std::uint32_t Write(THandle handle, const std::uint8_t* bytes, std::uint32_t count) = 0;
+  virtual bool Probe(std::int32_t number) = 0;
+};
+void SetCommBackend(CommBackend* backend);
+CommBackend* CurrentCommBackend();
+
+// The exclusive-open test of a port, made exactly as CommOpen opens it.
+bool CommProbe(std::int32_t number);
+
+// Platform: the system's ports.
+bool SystemCommOpen(TCommDrvRec& rec);
+void SystemCommClose(TCommDrvRec& rec);
+std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count);
+bool SystemCommProbe(std::int32_t number);
+
 // The consumer's side of the ring, each change atomic with respect to the reader.
 void CommTakeBytes(TCommDrvRec& rec, std::int32_t count);   // start += count, received -= count
 void CommRingRestart(TCommDrvRec& rec);                     // start := 0 at the end of the block

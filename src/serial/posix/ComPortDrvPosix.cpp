@@ -117,7 +117,7 @@ std::uint32_t WaitCommEvent(TCommDrvRec& rec) {
 
 }  // namespace
 
-bool CommOpen(TCommDrvRec& rec) {
+bool SystemCommOpen(TCommDrvRec& rec) {
   const std::string path = PortDevicePath(rec.PortNumber);
   if (path.empty()) return false;
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -157,7 +157,7 @@ bool CommOpen(TCommDrvRec& rec) {
   return true;
 }
 
-void CommClose(TCommDrvRec& rec) {
+void SystemCommClose(TCommDrvRec& rec) {
   if (rec.Handle == INVALID_HANDLE_VALUE) return;
   rec.Stop = true;
   const std::uint64_t one = 1;
@@ -176,7 +176,7 @@ void CommClose(TCommDrvRec& rec) {
   CloseDevice(rec);
 }
 
-std::uint32_t CommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count) {
+std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count) {
   if (handle == INVALID_HANDLE_VALUE || count == 0 || !bytes) return 0;
   const int fd = Fd(handle);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
@@ -215,53 +215,30 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
     rec.ComStat.cbInQue = QueuedInput(Fd(rec.Handle));
     if (rec.Stop) break;
     if (!(events & EV_RXCHAR)) continue;
-    const std::int32_t size = rec.InpBufSize;
-    std::int32_t received = rec.ReceivedBytes.load();
-    std::int32_t n = static_cast<std::int32_t>(rec.ComStat.cbInQue);
-    if (received + n >= size) n = size - received;  // never more than the free space
+    CommStoreInput(rec, rec.ComStat.cbInQue, [&rec](std::uint8_t* at, std::uint32_t count) {
+          return CommRead(rec, at, count);
+        });
     if (rec.Stop) break;
-    std::int32_t p = rec.StartInInpBuf.load() + received;
-    if (p >= size) p -= size;
-    std::uint32_t got = 0;
-    if (n > 0) {
-      if (p + n < size) {
-        got = CommRead(rec, rec.InpBuf + p, static_cast<std::uint32_t>(n));
-      } else {
-        const std::int32_t first = size - p;
-        got = CommRead(rec, rec.InpBuf + p, static_cast<std::uint32_t>(first));
-        if (got == static_cast<std::uint32_t>(first) && n - first > 0)
-          got += CommRead(rec, rec.InpBuf, static_cast<std::uint32_t>(n - first));
-      }
+    // Input left queued by a full ring waits for a further byte, as the system this driver
+    // follows only wakes the reader on an arrival.
+    const std::uint32_t left = QueuedInput(Fd(rec.Handle));
+    if (left > 0 && rec.ReceivedBytes.load() >= rec.InpBufSize) {
+      rec.WaitingForFurtherByte = true;
+      rec.QueuedWhenFull = left;
     }
-    if (rec.Stop) break;
-    if (got == 0) {
-      if (n <= 0 && rec.ComStat.cbInQue > 0) {
-        rec.WaitingForFurtherByte = true;
-        rec.QueuedWhenFull = rec.ComStat.cbInQue;
-      }
-      continue;
-    }
-    bool notify = true;
-    {
-      std::lock_guard lock(rec.RingMutex);
-      received = rec.ReceivedBytes.fetch_add(static_cast<std::int32_t>(got)) + static_cast<std::int32_t>(got);
-      if (rec.InpBufRead) {
-        notify = false;
-        if (received >= size) {
-          rec.ReceivedBytes = 0;
-          rec.StartInInpBuf = 0;
-        }
-      }
-    }
-    if (rec.ReceivedBytes.load() >= size) {
-      if (const std::uint32_t left = QueuedInput(Fd(rec.Handle)); left > 0) {
-        rec.WaitingForFurtherByte = true;
-        rec.QueuedWhenFull = left;
-      }
-    }
-    if (notify && rec.OnReceive) rec.OnReceive();
   }
   return 0;
+}
+
+bool SystemCommProbe(std::int32_t number) {
+  const std::string path = PortDevicePath(number);
+  if (path.empty()) return false;
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (free) flock(fd, LOCK_UN);
+  close(fd);
+  return free;
 }
 
 }  // namespace brek

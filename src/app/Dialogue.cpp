@@ -1,0 +1,385 @@
+// The line dialogue with the panel: framing, line assembly on the receive ring, the
+// version check, password and serial number, script sending and the five buttons.
+#include <algorithm>
+
+#include "app/BrekGSMDemoMain.h"
+#include "common/CMLEncode.h"
+#include "common/CommonUtils.h"
+#include "common/Cp1251.h"
+#include "common/Guard.h"
+#include "common/Text.h"
+#include "scripts/CommandsList.h"
+#include "serial/ComPortKX.h"
+
+namespace brek {
+namespace {
+
+constexpr std::uint8_t CR = 0x0D;
+constexpr unsigned kAskPasswordDelay = 100;
+constexpr unsigned kWrongPasswordDelay = 100;
+constexpr const char* kBuildReference = "5.1.10.6";
+
+std::string AuthCommand() { return std::string("AUTH=") + DefaultPassword; }
+
+std::string TimeCommand() {
+  const SYSTEMTIME now = DateTime2SystemTime(EncodeDateTime(NowLocal()));
+  return "TIME=" + std::to_string(Time2CmlUInt64(now, false));
+}
+
+}  // namespace
+
+const std::string& WrongPasswordMessage() {
+  static const std::string text = Utf8ToCp1251(
+      "Прибор, подключенный к компьютеру, защищен паролем.\r\n"
+      "Для использования прибора в демонстрационных целях необходимо выполнить сброс настроек прибора в "
+      "заводские значения.\r\n"
+      "Сброс выполняется программой настройки прибора, которую можно загрузить с сайта технической "
+      "поддержки производителя.");
+  return text;
+}
+
+Timer* TBrekGSMDemoMainForm::CreateOneShot(unsigned ms, void (TBrekGSMDemoMainForm::*handler)(Timer*)) {
+  auto holder = std::make_shared<Timer*>(nullptr);
+  auto timer = Ui().CreateTimer(ms, true, [this, handler, holder] { (this->*handler)(*holder); });
+  *holder = timer.get();
+  OneShotTimers_.push_back(std::move(timer));
+  return *holder;
+}
+
+void TBrekGSMDemoMainForm::ReleaseTimer(Timer* timer) {
+  const auto it = std::find_if(OneShotTimers_.begin(), OneShotTimers_.end(),
+                               [timer](const std::unique_ptr<Timer>& t) { return t.get() == timer; });
+  if (it != OneShotTimers_.end()) OneShotTimers_.erase(it);  // safe inside the timer's own tick
+}
+
+void TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
+  Guarded("TBrekGSMDemoMainForm.SendCommand", [&] {
+    AddOutControllerLog(text);
+    std::vector<std::uint8_t> block(text.begin(), text.end());
+    block.push_back(0x0D);
+    block.push_back(0x0A);
+    if (ComPort) ComPort->PutBlock(block.data(), static_cast<std::int32_t>(block.size()));
+    if (UpperCase(text) == "RESET") {
+      ResetSent_ = true;
+      OnConnectButtonClick();
+      ResetSent_ = false;
+      if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
+    }
+  });
+}
+
+std::string TBrekGSMDemoMainForm::Bytes2String(const std::uint8_t* bytes, std::size_t count) {
+  std::string result;
+  Guarded("TBrekGSMDemoMainForm.Bytes2String", [&] {
+    std::string text(reinterpret_cast<const char*>(bytes), count);
+    std::size_t b = 0;
+    while (b < text.size() && (text[b] == '\r' || text[b] == '\n' || text[b] == ' ')) ++b;
+    std::size_t e = text.size();
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 0x20) --e;
+    result = text.substr(b, e - b);
+  });
+  return result;
+}
+
+void TBrekGSMDemoMainForm::OnComPortReceiveData() {
+  // The wait after "TIME=" lets the message loop run, and with it this handler: a nested
+  // call only notes that data waits, and the running call scans again when it is done.
+  if (InReceive_) {
+    ReceiveDeferred_ = true;
+    return;
+  }
+  InReceive_ = true;
+  Guarded("TBrekGSMDemoMainForm.OnComPortReceiveData", [&] {
+    do {
+      ReceiveDeferred_ = false;
+      if (!ComPort) break;
+      TComPortKX& port = *ComPort;
+      const std::uint8_t* ring = port.InpBuf();
+      const std::int32_t size = port.InpBufSize();
+      const std::size_t cap = static_cast<std::size_t>(size);
+      auto append = [&](std::int32_t from, std::int32_t count) {
+        if (LineOverlong_) return;
+        if (InputLine.size() + static_cast<std::size_t>(count) > cap) {
+          // A panel that never ends its line must not grow memory without bound.
+          WriteErrLog("TBrekGSMDemoMainForm.OnComPortReceiveData: a reply line longer than " +
+                      std::to_string(cap) + " bytes without CR was dropped");
+          InputLine.clear();
+          InputLineLength = 0;
+          LineOverlong_ = true;
+          return;
+        }
+        InputLine.insert(InputLine.end(), ring + from, ring + from + count);
+        InputLineLength = static_cast<std::int32_t>(InputLine.size());
+      };
+      std::int32_t index = port.StartInInpBuf();
+      std::int32_t n = 0;
+      while (ComPort && port.ReceivedBytes() > 0 && n < port.ReceivedBytes()) {
+        const std::uint8_t byte = ring[index];
+        ++n;
+        ++index;
+        if (byte == CR) {
+          append(port.StartInInpBuf(), n);
+          port.SetInpBufRead(true);
+          port.TakeBytes(n);
+          port.SetInpBufRead(false);
+          n = 0;
+          DispatchLine();
+          if (!ComPort || port.InpBuf() != ring) break;  // the port was replaced meanwhile
+        }
+        if (index >= size) {
+          port.SetInpBufRead(true);
+          if (n > 0) {
+            append(port.StartInInpBuf(), n);
+            port.TakeBytes(n);
+          }
+          port.RestartAtRingStart();
+          port.SetInpBufRead(false);
+          n = 0;
+          index = 0;
+        }
+      }
+    } while (ReceiveDeferred_);
+  });
+  InReceive_ = false;
+}
+
+void TBrekGSMDemoMainForm::DispatchLine() {
+  const bool dropped = LineOverlong_;
+  LineOverlong_ = false;
+  const std::string line = Bytes2String(InputLine.data(), InputLine.size());
+  InputLine.clear();
+  InputLineLength = 0;
+  if (dropped) return;
+  AddInpControllerLog(line);
+  if (line.empty()) return;
+  if (DeviceReady)
+    NewString(line);
+  else
+    HandleVersionReply(line);
+}
+
+void TBrekGSMDemoMainForm::HandleVersionReply(const std::string& line) {
+  if (line == LastCommand || LastCommand != "VERSION?") return;
+  if (ContainsText(line, "Bootloader")) {
+    LastCommand = "START_MAIN";
+    SendCommand(LastCommand);
+    Ui().Sleep(5);
+    DeviceReady = false;
+    OpenPortNumber = -1;
+    if (ComPort) ComPort->SetActive(false);
+    return;
+  }
+  if (!ContainsText(line, "Main")) return;
+  DeviceReady = true;
+  const auto ver = line.find("ver=");
+  FirmwareVersion = ver != std::string::npos ? line.substr(ver + 4) : line.substr(std::min<std::size_t>(3, line.size()));
+  if (LoadDemoPending) {
+    if (UsePassword) {
+      LastCommand = AuthCommand();
+      SendCommand(LastCommand);
+      Ui().Sleep(500);
+    }
+    LastCommand = "ARM_IGNORE_TAMPER=1";
+    SendCommand(LastCommand);
+    Ui().Sleep(50);
+    LastCommand = TimeCommand();
+    SendCommand(LastCommand);
+    Ui().ProcessMessagesFor(50);
+    CurrentState = psDemoLoaded;
+    LoadDemoPending = false;
+  } else if (LoadFtdefPending) {
+    if (UsePassword) {
+      LastCommand = AuthCommand();
+      SendCommand(LastCommand);
+      Ui().Sleep(50);
+    }
+    LoadFtdefPending = false;
+    CurrentState = psConnected;
+  } else {
+    CheckConnectedDevice();
+  }
+  ShowCurrentState();
+}
+
+void TBrekGSMDemoMainForm::CheckConnectedDevice() {
+  Guarded("TBrekGSMDemoMainForm.CheckConnectedDevice", [&] {
+    if (!CheckHardVersionBranch("5.1", FirmwareVersion) && !CheckHardVersionBranch("5.2", FirmwareVersion)) {
+      CurrentState = psWaitConnect;
+      return;
+    }
+    const int build = CheckHardVersion(kBuildReference, FirmwareVersion);
+    if (build == 0 || build == 2)
+      CreateOneShot(kAskPasswordDelay, &TBrekGSMDemoMainForm::OnAskPasswordTimer);
+    else
+      CurrentState = psWrongVersion;
+  });
+}
+
+void TBrekGSMDemoMainForm::OnAskPasswordTimer(Timer* sender) {
+  Guarded("TBrekGSMDemoMainForm.OnAskPasswordTimer", [&] {
+    ReleaseTimer(sender);
+    LastCommand = AuthCommand();
+    SendCommand(LastCommand);
+  });
+}
+
+void TBrekGSMDemoMainForm::StartWrongPasswordTimer() {
+  Guarded("TBrekGSMDemoMainForm.StartWrongPasswordTimer",
+          [&] { CreateOneShot(kWrongPasswordDelay, &TBrekGSMDemoMainForm::OnWrongPasswordTimer); });
+}
+
+void TBrekGSMDemoMainForm::OnWrongPasswordTimer(Timer* sender) {
+  Guarded("TBrekGSMDemoMainForm.OnWrongPasswordTimer", [&] {
+    ReleaseTimer(sender);
+    ShowMessageBox(WrongPasswordMessage(), MB_ICONERROR);
+  });
+}
+
+void TBrekGSMDemoMainForm::NewString(const std::string& line) {
+  Guarded("TBrekGSMDemoMainForm.NewString", [&] {
+    if (line.empty() || UpperCase(line) == UpperCase(LastCommand)) return;  // an echo
+    if (ScriptRunning) {
+      if (line == "OK" || line == "UNKNOWN_COMMAND")
+        NextCommandFromList();
+      else if (!ReplyKey.empty() && ContainsTextNoCase(line, ReplyKey))
+        NextCommandFromList();
+      else if (ContainsTextNoCase(line, "value error"))
+        NextCommandFromList();
+      return;
+    }
+    if (ContainsText(LastCommand, "AUTH=")) {
+      if (line == "OK" || line == "UNKNOWN_COMMAND") {
+        UsePassword = line == "OK";
+        LastCommand = "ZOLVA_SN?";
+        SendCommand(LastCommand);
+      } else if (ContainsTextNoCase(line, "WRONG PASSWORD")) {
+        StartWrongPasswordTimer();
+      }
+      return;
+    }
+    const auto at = line.find("ZOLVA_SN=");
+    if (LastCommand == "ZOLVA_SN?" && at != std::string::npos) {
+      const std::string value = line.substr(at + 9);
+      if (value != "NOT SET") {
+        SerialNumber = -1;
+        if (const auto number = TryStrToInt(value)) {
+          SerialNumber = *number;
+          AccountNumber = static_cast<std::int32_t>(static_cast<std::uint32_t>(*number) % 10000u);
+          CurrentState = psConnected;
+        }
+      }
+      ShowCurrentState();
+    }
+  });
+}
+
+void TBrekGSMDemoMainForm::OnComPortOpen() {
+  Guarded("TBrekGSMDemoMainForm.OnComPortOpen", [&] {
+    // A line cut off by the last closing would otherwise start the first reply.
+    InputLine.clear();
+    InputLineLength = 0;
+    LineOverlong_ = false;
+    StartMain();
+  });
+}
+
+void TBrekGSMDemoMainForm::StartMain() {
+  Guarded("TBrekGSMDemoMainForm.StartMain", [&] {
+    LastCommand = "VERSION?";
+    SendCommand("");
+    SendCommand(LastCommand);
+  });
+}
+
+void TBrekGSMDemoMainForm::NextCommandFromList() {
+  Guarded("TBrekGSMDemoMainForm.NextCommandFromList", [&] {
+    if (SendCommandTimer) SendCommandTimer->SetEnabled(false);
+    if (CommandsList && CommandsList->GetNextCommand(LastCommand, ReplyKey)) {
+      SendCommand(LastCommand);
+      if (SendCommandTimer) SendCommandTimer->SetEnabled(true);
+      return;
+    }
+    ScriptRunning = false;
+  });
+}
+
+void TBrekGSMDemoMainForm::OnSendCommandTimer() {
+  Guarded("TBrekGSMDemoMainForm.OnSendCommandTimer", [&] { NextCommandFromList(); });
+}
+
+void TBrekGSMDemoMainForm::OnStartDemoButtonClick() {
+  Guarded("TBrekGSMDemoMainForm.OnStartDemoButtonClick", [&] {
+    CommandsList->InitStartCmd();
+    if (CommandsList->CommandCount() == 0) {
+      ShowMessageBox(NoStartCommandsMessage(), MB_ICONERROR);
+      Ui().CloseMainWindow();
+      return;
+    }
+    CommandsList->InitAccount(static_cast<std::uint32_t>(AccountNumber));
+    ScriptRunning = true;
+    LoadDemoPending = true;
+    LoadFtdefPending = false;
+    CurrentState = psLoadDemo;
+    ShowCurrentState();
+    NextCommandFromList();
+  });
+}
+
+void TBrekGSMDemoMainForm::OnEndDemoButtonClick() {
+  Guarded("TBrekGSMDemoMainForm.OnEndDemoButtonClick", [&] {
+    CommandsList->InitEndCmd();
+    if (CommandsList->CommandCount() == 0) return;
+    ScriptRunning = true;
+    LoadDemoPending = false;
+    LoadFtdefPending = true;
+    CurrentState = psLoadFtdef;
+    ShowCurrentState();
+    NextCommandFromList();
+  });
+}
+
+void TBrekGSMDemoMainForm::OnMoneyLittleButtonClick() {
+  Guarded("TBrekGSMDemoMainForm.OnMoneyLittleButtonClick", [&] {
+    LastCommand = "ARM_ALLOWED=2";
+    SendCommand(LastCommand);
+    CurrentState = psMoneyLittle;
+    ShowCurrentState();
+  });
+}
+
+void TBrekGSMDemoMainForm::OnMoneyOffButtonClick() {
+  Guarded("TBrekGSMDemoMainForm.OnMoneyOffButtonClick", [&] {
+    LastCommand = "ARM_ALLOWED=3";
+    SendCommand(LastCommand);
+    CurrentState = psMoneyOff;
+    ShowCurrentState();
+  });
+}
+
+void TBrekGSMDemoMainForm::OnMoneyFullButtonClick() {
+  Guarded("TBrekGSMDemoMainForm.OnMoneyFullButtonClick", [&] {
+    LastCommand = "ARM_ALLOWED=0";
+    SendCommand(LastCommand);
+    CurrentState = psMoneyFull;
+    ShowCurrentState();
+  });
+}
+
+void TBrekGSMDemoMainForm::DropInterruptedScript() {
+  // A script cut short by the panel going away was not written: the panel's return must
+  // not complete it. Start again from the connection; the demonstrator writes it anew.
+  if (SendCommandTimer) SendCommandTimer->SetEnabled(false);
+  if (CommandsList) {
+    std::string command, key;
+    while (CommandsList->GetNextCommand(command, key)) {
+    }
+  }
+  WriteErrLog(std::string("TBrekGSMDemoMainForm.OnConnectButtonClick: the ") +
+              (LoadDemoPending ? "demo settings" : "factory settings") +
+              " script was interrupted by a disconnect and dropped");
+  ScriptRunning = false;
+  LoadDemoPending = false;
+  LoadFtdefPending = false;
+}
+
+}  // namespace brek

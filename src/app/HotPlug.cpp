@@ -1,0 +1,228 @@
+// Port discovery and hot-plug: the panel's port is the COM port whose friendly name
+// belongs to the panel's USB device and that can be opened; device notices and a 5000 ms
+// check find it, a removal lets go of it.
+#include <cstring>
+
+#include "app/BrekGSMDemoMain.h"
+#include "common/CommonUtils.h"
+#include "common/Cp1251.h"
+#include "common/Exceptions.h"
+#include "common/Guard.h"
+#include "common/Text.h"
+#include "serial/ComPortKX.h"
+#include "serial/NextToken.h"
+#include "serial/SerialDevices.h"
+
+namespace brek {
+namespace {
+constexpr std::uint32_t kFirstNameBufferSize = 65535;
+constexpr std::uint32_t kNameBufferGrowth = 1024;
+// A device list that keeps asking for more than this is refused, not followed for ever.
+constexpr std::uint32_t kNameBufferLimit = 16u << 20;
+constexpr std::size_t kFriendlyNameSize = 257;
+constexpr std::int32_t kConnectBaudRate = 115200;
+constexpr std::int32_t kPortRingSize = 32768;
+}  // namespace
+
+void TBrekGSMDemoMainForm::CreateRegister() {
+  Guarded("TBrekGSMDemoMainForm.CreateRegister", [&] {
+    if (Context_.devices)
+      Context_.devices->RegisterDeviceNotification([this](const DeviceChangeMessage& m) { OnDeviceChange(m); });
+  });
+}
+
+void TBrekGSMDemoMainForm::SetPortDefault() {
+  Guarded("TBrekGSMDemoMainForm.SetPortDefault", [&] {
+    if (ComPort) return;
+    try {
+      ComPort = std::make_unique<TComPortKX>(Ui());
+      ComPort->SetPortNumber(1);
+      ComPort->SetBaudRate(kConnectBaudRate);
+      ComPort->SetByteSize(8);
+      ComPort->SetStopBits(0);
+      ComPort->SetParity(0);
+      ComPort->SetInpBufSize(kPortRingSize);
+      ComPort->OnOpen = [this](TComPortKX*) { OnComPortOpen(); };
+      ComPort->OnReceiveData = [this](TComPortKX*) { OnComPortReceiveData(); };
+    } catch (const std::exception&) {
+      ComPort.reset();
+      WriteErrLog("TBrekGSMDemoMainForm.SetPortDefault: Initialization of CommDrv failed");
+      Ui().CloseMainWindow();
+    }
+  });
+}
+
+void TBrekGSMDemoMainForm::DestroyPort() {
+  if (!ComPort) return;
+  ComPort->SetActive(false);
+  ComPort.reset();
+}
+
+void TBrekGSMDemoMainForm::OnDeviceChange(const DeviceChangeMessage& message) {
+  Guarded("TBrekGSMDemoMainForm.OnDeviceChange", [&] {
+    if (message.deviceType != DBT_DEVTYP_DEVICEINTERFACE) return;
+    if (message.event == DBT_DEVICEARRIVAL)
+      RefreshComPorts(true);
+    else if (message.event == DBT_DEVICEREMOVECOMPLETE)
+      RefreshComPorts(false);
+  });
+}
+
+void TBrekGSMDemoMainForm::OnCheckPortsTimer() {
+  Guarded("TBrekGSMDemoMainForm.OnCheckPortsTimer", [&] {
+    if (DeviceReady) return;
+    RefreshComPorts(true);
+  });
+}
+
+void TBrekGSMDemoMainForm::RefreshComPorts(bool connect) {
+  Guarded("TBrekGSMDemoMainForm.RefreshComPorts", [&] {
+    if (CheckPortsTimer) CheckPortsTimer->SetEnabled(false);
+    FillComPortsList();
+    if (connect) {
+      if (GetTestedPortNumber() != -1 && !DeviceReady)
+        OnConnectButtonClick();
+      else if (CheckPortsTimer)
+        CheckPortsTimer->SetEnabled(true);
+    } else if (GetTestedPortNumber() == -1) {
+      if (ComPort) ComPort->SetActive(false);
+      OpenPortNumber = -1;
+      DeviceReady = false;
+    }
+  });
+}
+
+void TBrekGSMDemoMainForm::ClearPortList() {
+  Guarded("TBrekGSMDemoMainForm.ClearPortList", [&] {
+    while (!PortList.empty()) PortList.erase(PortList.begin());
+  });
+}
+
+void TBrekGSMDemoMainForm::FillComPortsList() {
+  Guarded("TBrekGSMDemoMainForm.FillComPortsList", [&] {
+    ClearPortList();
+    if (!Context_.devices) return;
+    std::uint32_t size = kFirstNameBufferSize;
+    std::uint32_t n = 0;
+    std::vector<char> buffer;
+    do {
+      buffer.assign(size, '\0');
+      std::uint32_t error = 0;
+      n = Context_.devices->QueryDosDevice(buffer.data(), size, error);
+      if (error == ERROR_INSUFFICIENT_BUFFER) {
+        size = (n != 0 ? n : size) + kNameBufferGrowth;
+        n = 0;
+        if (size > kNameBufferLimit) throw EOSError("The device-name list does not fit in 16 MiB");
+      } else if (error != 0) {
+        throw EOSError(Context_.devices->SystemErrorText(error));
+      } else if (n == 0) {
+        return;  // no device names at all: nothing to list (asking again would never end)
+      }
+    } while (n == 0);
+    const std::string text(buffer.data(), std::min<std::size_t>(n, buffer.size()));
+    std::int32_t position = 1;
+    for (;;) {
+      std::string name;
+      NextToken(text, position, name);
+      if (name.empty()) break;
+      if (name.rfind("COM", 0) != 0) continue;
+      const auto number = TryStrToInt(std::string_view(name).substr(3));
+      if (!number) continue;
+      auto rec = std::make_unique<TPortRec>();
+      rec->Number = *number;
+      rec->DosName = name;
+      PortList.push_back(std::move(rec));
+    }
+    FillFriendlyNames();
+    CheckComPortsEnabled();
+  });
+}
+
+void TBrekGSMDemoMainForm::FillFriendlyNames() {
+  Guarded("TBrekGSMDemoMainForm.FillFriendlyNames", [&] {
+    std::vector<std::string> set;
+    if (!Context_.devices ||
+        !Context_.devices->GetClassDevs(kPanelInstanceId, DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE, set))
+      return;
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      const std::string name = GetDeviceName(set, i);
+      const auto q = name.find("(COM");
+      if (q == std::string::npos) continue;
+      // From after "(" up to, not including, the last character: "COM7" of "(COM7)".
+      const std::string inner = name.size() - 1 > q + 1 ? name.substr(q + 1, name.size() - 1 - (q + 1)) : std::string();
+      const std::int32_t number = inner.size() > 3 ? StrToIntDef(std::string_view(inner).substr(3), -1) : -1;
+      if (number == -1) continue;
+      for (auto& rec : PortList)
+        if (rec->Number == number) {
+          rec->DeviceName = kDeviceWord;
+          break;
+        }
+    }
+  });
+}
+
+std::string TBrekGSMDemoMainForm::GetDeviceName(const std::vector<std::string>& set, std::size_t index) {
+  std::string result;
+  Guarded("TBrekGSMDemoMainForm.GetDeviceName", [&] {
+    char buffer[kFriendlyNameSize] = {};
+    Context_.devices->GetFriendlyName(set, index, buffer, sizeof buffer);
+    result.assign(buffer, strnlen(buffer, sizeof buffer));
+  });
+  return result;
+}
+
+void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
+  Guarded("TBrekGSMDemoMainForm.CheckComPortsEnabled", [&] {
+    bool found = false;
+    for (auto& rec : PortList) {
+      if (DeviceReady && rec->Number == OpenPortNumber) {
+        rec->Enabled = true;
+        if (!rec->DeviceName.empty()) found = true;
+      } else {
+        rec->Enabled = CommProbe(rec->Number);
+      }
+    }
+    if (DeviceReady && !found) OnConnectButtonClick();
+  });
+}
+
+std::int32_t TBrekGSMDemoMainForm::GetTestedPortNumber() {
+  std::int32_t result = -1;
+  Guarded("TBrekGSMDemoMainForm.GetTestedPortNumber", [&] {
+    for (const auto& rec : PortList)
+      if (ContainsTextNoCase(rec->DeviceName, kDeviceWord) && rec->Enabled) {
+        result = rec->Number;
+        return;
+      }
+  });
+  return result;
+}
+
+void TBrekGSMDemoMainForm::OnConnectButtonClick() {
+  Guarded("TBrekGSMDemoMainForm.OnConnectButtonClick", [&] {
+    if (DeviceReady) {
+      const bool interrupted = ScriptRunning && !ResetSent_;
+      if (ComPort) ComPort->SetActive(false);
+      DeviceReady = false;
+      ScriptRunning = false;
+      OpenPortNumber = -1;
+      if (interrupted) DropInterruptedScript();
+      if (!LoadDemoPending && !LoadFtdefPending) SetStartState();
+      return;
+    }
+    const std::int32_t n = GetTestedPortNumber();
+    if (n == -1 || !ComPort) return;
+    try {
+      if (ComPort->Active()) ComPort->SetActive(false);
+      ComPort->SetPortNumber(n);
+      ComPort->SetBaudRate(kConnectBaudRate);
+      ComPort->SetActive(true);
+      if (ComPort->Status() == kStatusOpened) OpenPortNumber = n;
+    } catch (const std::exception&) {
+      ComPort->SetActive(false);
+      RefreshComPorts(true);
+    }
+  });
+}
+
+}  // namespace brek

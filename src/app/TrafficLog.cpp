@@ -1,0 +1,46 @@
+// The controller traffic log: one time-stamped line per command sent and reply received.
+#include <cstdio>
+
+#include "app/BrekGSMDemoMain.h"
+#include "common/Clock.h"
+#include "common/Exceptions.h"
+#include "common/Guard.h"
+
+namespace brek {
+namespace {
+
+std::string TrafficTimeStamp() {
+  const LocalDateTime t = NowLocal();
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year % 10000, t.month % 100,
+                t.day % 100, t.hour % 100, t.minute % 100, t.second % 100, t.millisecond % 1000);
+  return buffer;
+}
+
+void AppendTrafficLine(const std::string& file, const char* marker, const std::string& text) {
+  // Appends to an existing file, creates a missing one, never truncates.
+  std::FILE* f = std::fopen(file.c_str(), "ab");
+  if (!f) throw EInOutError("Cannot open the traffic log " + file);
+  const std::string line = TrafficTimeStamp() + marker + text + "\r\n";
+  const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed) throw EInOutError("Cannot write the traffic log " + file);
+}
+
+}  // namespace
+
+void TBrekGSMDemoMainForm::AddOutControllerLog(const std::string& text) {
+  Guarded("TBrekGSMDemoMainForm.AddOutControllerLog", [&] {
+    if (!ControllerLogEnabled || text.empty()) return;
+    AppendTrafficLine(ControllerLogFileName, " OUT: ", text);
+  });
+}
+
+void TBrekGSMDemoMainForm::AddInpControllerLog(const std::string& text) {
+  Guarded("TBrekGSMDemoMainForm.AddInpControllerLog", [&] {
+    if (!ControllerLogEnabled || text.empty()) return;
+    AppendTrafficLine(ControllerLogFileName, " IN:  ", text);
+  });
+}
+
+}  // namespace brek

@@ -1,0 +1,435 @@
+// Whole demonstrations against the simulated panel, in virtual time.
+#include "common/CMLEncode.h"
+#include "common/Text.h"
+#include "scripts/Resources.h"
+#include "support/DialogueFixture.h"
+
+namespace brek::test {
+namespace {
+
+using sim::PanelConfig;
+using sim::PasswordMode;
+using sim::ScriptReply;
+
+class Dialogue : public DialogueFixture {};
+
+const std::vector<std::string> kConnect = {"VERSION?", "AUTH=5916", "ZOLVA_SN?"};
+
+TEST_F(Dialogue, ConnectsWithThePasswordAndReadsTheSerialNumber) {
+  Connect();
+  EXPECT_EQ(panel->Model().Transcript().front(), "") << "an empty line before the first query";
+  EXPECT_EQ(Commands(), kConnect);
+  EXPECT_TRUE(form->DeviceReady);
+  EXPECT_TRUE(form->UsePassword);
+  EXPECT_EQ(form->SerialNumber, 123456);
+  EXPECT_EQ(form->AccountNumber, 3456);
+  EXPECT_EQ(form->OpenPortNumber, 7);
+  EXPECT_EQ(form->FirmwareVersion, "5.1.10.6");
+  EXPECT_TRUE(window.StartDemoButton.Enabled());
+  EXPECT_TRUE(window.EndDemoButton.Enabled());
+  EXPECT_TRUE(ProgramErrorLog().empty());
+}
+
+TEST_F(Dialogue, APanelWithoutPasswordConnectsToo) {
+  PanelConfig c;
+  c.password = PasswordMode::NoPassword;
+  Start(c);
+  Run(300);
+  EXPECT_EQ(form->CurrentState, psConnected);
+  EXPECT_FALSE(form->UsePassword);
+  EXPECT_EQ(Commands(), kConnect);
+}
+
+TEST_F(Dialogue, TheAuthenticationWaitsOneHundredMilliseconds) {
+  Start();
+  ASSERT_TRUE(ui->RunUntil([&] { return Commands().size() == 1; }, 100));
+  Run(50);
+  const std::uint64_t versionHandled = ui->NowMs();
+  EXPECT_EQ(Commands().size(), 1u);
+  Run(100);
+  ASSERT_GE(Commands().size(), 2u);
+  EXPECT_GT(ui->NowMs(), versionHandled);
+}
+
+TEST_F(Dialogue, TheDemoScriptIsSentWholeThenCompletedAfterTheRestart) {
+  Connect();
+  const std::size_t before = Commands().size();
+  window.StartDemoButton.Click();
+  EXPECT_EQ(form->CurrentState, psLoadDemo);
+  EXPECT_TRUE(form->ScriptRunning);
+  EXPECT_TRUE(form->LoadDemoPending);
+  for (TButton* b : window.ButtonsInCreationOrder()) EXPECT_FALSE(b->Enabled());
+  Run(2000);
+  const auto script = StartScript(3456);
+  ASSERT_EQ(script.size(), 67u);
+  EXPECT_EQ(script[2], "ACCOUNT=3456");
+  EXPECT_EQ(CommandsSince(before), script);
+  // "reset" closed the port and restarted the port check; the state waits for the panel.
+  EXPECT_FALSE(panel->Held());
+  EXPECT_FALSE(form->DeviceReady);
+  EXPECT_EQ(form->OpenPortNumber, -1);
+  EXPECT_EQ(form->CurrentState, psLoadDemo);
+  EXPECT_TRUE(form->LoadDemoPending);
+
+  const std::size_t afterScript = Commands().size();
+  const std::uint64_t startMs = ui->NowMs();
+  Run(5000);
+  EXPECT_EQ(form->CurrentState, psDemoLoaded);
+  EXPECT_FALSE(form->LoadDemoPending);
+  const auto completion = CommandsSince(afterScript);
+  ASSERT_EQ(completion.size(), 4u);
+  EXPECT_EQ(completion[0], "VERSION?");
+  EXPECT_EQ(completion[1], "AUTH=5916");
+  EXPECT_EQ(completion[2], "ARM_IGNORE_TAMPER=1");
+  ASSERT_EQ(completion[3].rfind("TIME=", 0), 0u);
+  // Local seconds since 1970 of the virtual clock (17:45:12 on 6 December 2026 at its start).
+  const std::uint64_t seconds = std::stoull(completion[3].substr(5));
+  EXPECT_GE(seconds, 1796579112u + startMs / 1000);
+  EXPECT_LE(seconds, 1796579112u + ui->NowMs() / 1000);
+  // Blocking waits of 500 and 50 ms, then 50 ms with messages running.
+  ASSERT_GE(ui->sleeps.size(), 2u);
+  EXPECT_EQ(std::vector<unsigned>(ui->sleeps.end() - 2, ui->sleeps.end()), (std::vector<unsigned>{500, 50}));
+  EXPECT_EQ(ui->processingWaits, std::vector<unsigned>{50});
+  EXPECT_TRUE(window.MoneyLittleButton.Enabled());
+  EXPECT_EQ(window.ObjectsValueLabel.HTMLText(), "3456, 3457");
+  EXPECT_TRUE(ProgramErrorLog().empty());
+}
+
+TEST_F(Dialogue, WithoutThePasswordTheCompletionSendsNoAuth) {
+  PanelConfig c;
+  c.password = PasswordMode::NoPassword;
+  Start(c);
+  Run(300);
+  window.StartDemoButton.Click();
+  Run(1000);
+  const std::size_t afterScript = Commands().size();
+  Run(5000);
+  const auto completion = CommandsSince(afterScript);
+  ASSERT_EQ(completion.size(), 3u);
+  EXPECT_EQ(completion[0], "VERSION?");
+  EXPECT_EQ(completion[1], "ARM_IGNORE_TAMPER=1");
+  EXPECT_EQ(completion[2].rfind("TIME=", 0), 0u);
+  EXPECT_EQ(form->CurrentState, psDemoLoaded);
+}
+
+TEST_F(Dialogue, PaymentButtonsSwitchTheSituation) {
+  Connect();
+  LoadDemo();
+  const std::size_t before = Commands().size();
+  window.MoneyLittleButton.Click();
+  EXPECT_EQ(form->CurrentState, psMoneyLittle);
+  EXPECT_FALSE(window.MoneyLittleButton.Enabled());
+  window.MoneyOffButton.Click();
+  EXPECT_EQ(form->CurrentState, psMoneyOff);
+  window.MoneyFullButton.Click();
+  EXPECT_EQ(form->CurrentState, psMoneyFull);
+  Run(100);
+  EXPECT_EQ(CommandsSince(before), (std::vector<std::string>{"ARM_ALLOWED=2", "ARM_ALLOWED=3", "ARM_ALLOWED=0"}));
+  EXPECT_EQ(form->CurrentState, psMoneyFull) << "their replies are not examined";
+}
+
+TEST_F(Dialogue, TheFactoryScriptEndsConnectedWithTheSerialNumberAskedAgain) {
+  Connect();
+  LoadDemo();
+  const std::size_t before = Commands().size();
+  window.EndDemoButton.Click();
+  EXPECT_EQ(form->CurrentState, psLoadFtdef);
+  Run(10000);
+  EXPECT_EQ(CommandsSince(before),
+            (std::vector<std::string>{"ftdef", "settings_save", "reset", "VERSION?", "AUTH=5916", "ZOLVA_SN?"}));
+  EXPECT_EQ(form->CurrentState, psConnected);
+  EXPECT_FALSE(form->LoadFtdefPending);
+  EXPECT_EQ(form->SerialNumber, 123456);
+  EXPECT_EQ(ui->sleeps.back(), 50u);
+}
+
+TEST_F(Dialogue, APanelInItsStartupProgramIsToldToStartTheMainOne) {
+  PanelConfig c;
+  c.bootloaderFirst = true;
+  c.restartMs = 1500;
+  Start(c);
+  Run(100);
+  EXPECT_EQ(Commands(), (std::vector<std::string>{"VERSION?", "START_MAIN"}));
+  EXPECT_FALSE(panel->Held());
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_EQ(ui->sleeps, std::vector<unsigned>{5});
+  Run(3000);
+  EXPECT_EQ(CommandsSince(2), kConnect);
+  EXPECT_EQ(form->CurrentState, psConnected);
+}
+
+TEST_F(Dialogue, FirmwareVersionsDecideTheState) {
+  const struct {
+    const char* version;
+    TProgrammState state;
+  } cases[] = {{"5.1.10.6", psConnected},    {"5.2.11.0", psConnected},    {"5.1.10.5", psWrongVersion},
+               {"5.1.9.99", psWrongVersion}, {"5.2.3.0", psWrongVersion},  {"5.1", psWrongVersion},
+               {"5.3.10.6", psWaitConnect},  {"6.0.10.6", psWaitConnect}};
+  for (const auto& c : cases) {
+    TearDown();
+    SetUp();
+    PanelConfig config;
+    config.version = c.version;
+    Start(config);
+    Run(500);
+    EXPECT_EQ(form->CurrentState, c.state) << c.version;
+    if (c.state != psConnected) {
+      EXPECT_EQ(Commands(), std::vector<std::string>{"VERSION?"}) << c.version << ": nothing more is sent";
+      EXPECT_TRUE(form->DeviceReady) << c.version << ": the port stays open";
+    }
+  }
+}
+
+TEST_F(Dialogue, ACommandWithoutAnAdvancingReplyIsFollowedAfterSixtySeconds) {
+  PanelConfig c;
+  c.replyFor["ZONE_ENABLED=3"] = ScriptReply::Silence;
+  Start(c);
+  Run(300);
+  window.StartDemoButton.Click();
+  for (int i = 0; i < 200 && Commands().back() != "ZONE_ENABLED=3,1"; ++i) Run(1);
+  ASSERT_EQ(Commands().back(), "ZONE_ENABLED=3,1");
+  const std::uint64_t sentAt = ui->NowMs();
+  // Unrelated lines do not advance it.
+  panel->Send("SOMETHING ELSE\r");
+  Run(60000 - 1 - (ui->NowMs() - sentAt));
+  EXPECT_EQ(Commands().back(), "ZONE_ENABLED=3,1");
+  Run(1);
+  EXPECT_EQ(Commands().back(), "ZONE_ENABLED=7,1");
+  EXPECT_EQ(ui->NowMs() - sentAt, 60000u);
+}
+
+TEST_F(Dialogue, RejectedCommandsStillAdvanceTheScript) {
+  for (ScriptReply style : {ScriptReply::Unknown, ScriptReply::ValueError, ScriptReply::KeyValue}) {
+    TearDown();
+    SetUp();
+    PanelConfig c;
+    c.scriptReply = style;
+    Start(c);
+    Run(300);
+    window.StartDemoButton.Click();
+    Run(6000);
+    EXPECT_EQ(form->CurrentState, psDemoLoaded) << static_cast<int>(style);
+    EXPECT_EQ(Commands().size(), 3u + 67u + 4u);
+  }
+}
+
+TEST_F(Dialogue, EchoesAreIgnoredInAnyLetterCase) {
+  PanelConfig c;
+  c.echo = true;
+  c.replyFor["ZONE_ENABLED"] = ScriptReply::Silence;
+  Start(c);
+  Run(300);
+  EXPECT_EQ(form->CurrentState, psConnected);
+  window.StartDemoButton.Click();
+  for (int i = 0; i < 300 && Commands().back() != "ZONE_ENABLED=0,1"; ++i) Run(1);
+  Run(20);
+  ASSERT_EQ(Commands().back(), "ZONE_ENABLED=0,1");
+  panel->Send("zone_enabled=0,1\r");  // an echo in other letters, though it holds the key
+  Run(100);
+  EXPECT_EQ(Commands().back(), "ZONE_ENABLED=0,1");
+  panel->Send("ZONE_ENABLED: 0,1 stored\r");
+  Run(20);
+  EXPECT_EQ(Commands().back(), "ZONE_ENABLED=3,1");
+}
+
+TEST_F(Dialogue, ALowerCaseWrongPasswordShowsTheMessageAfterOneHundredMilliseconds) {
+  PanelConfig c;
+  c.password = PasswordMode::Wrong;
+  c.wrongPasswordLine = "error: wrong password";
+  Start(c);
+  for (int i = 0; i < 400 && ui->messageBoxes.empty(); ++i) Run(1);
+  ASSERT_EQ(ui->messageBoxes.size(), 1u);
+  EXPECT_EQ(ui->messageBoxes[0].caption, W("Брек GSM: демонстрация работы."));
+  EXPECT_EQ(ui->messageBoxes[0].flags, 16u);
+  const std::string text = ui->messageBoxes[0].text;
+  EXPECT_EQ(text.rfind(W("Прибор, подключенный к компьютеру, защищен паролем.\r\n"), 0), 0u);
+  EXPECT_NE(text.find(W("\r\nДля использования прибора в демонстрационных целях необходимо выполнить сброс настроек прибора в заводские значения.\r\n")), std::string::npos);
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_TRUE(panel->Held()) << "the port stays open";
+  Run(1000);
+  EXPECT_EQ(Commands(), (std::vector<std::string>{"VERSION?", "AUTH=5916"}));
+}
+
+TEST_F(Dialogue, SerialNumberNotSetOrNoNumberLeavesTheStateAlone) {
+  for (const char* serial : {"NOT SET", "12ab"}) {
+    TearDown();
+    SetUp();
+    PanelConfig c;
+    c.serial = serial;
+    Start(c);
+    Run(500);
+    EXPECT_EQ(form->CurrentState, psWaitConnect) << serial;
+    EXPECT_EQ(form->SerialNumber, -1);
+    EXPECT_TRUE(ProgramErrorLog().empty());
+  }
+  TearDown();
+  SetUp();
+  PanelConfig c;
+  c.serial = "-1";
+  Start(c);
+  Run(500);
+  EXPECT_EQ(form->AccountNumber, 7295) << "the serial number is taken as unsigned";
+}
+
+TEST_F(Dialogue, LinesAreAssembledAcrossDataEventsAndTheEndOfTheRing) {
+  PanelConfig c;
+  c.scriptReply = ScriptReply::Silence;
+  Start(c);
+  Run(300);
+  window.StartDemoButton.Click();
+  Run(20);
+  ASSERT_EQ(Commands().back(), "ftdef");
+  panel->Send("O");
+  Run(20);
+  EXPECT_EQ(Commands().back(), "ftdef") << "half a line waits";
+  panel->Send("K\r");
+  Run(20);
+  EXPECT_EQ(Commands().back(), "REFRESH_PART_STATE");
+
+  // Across the end of the ring: the consumer stands two bytes before it.
+  form->ComPort->SetStartInInpBuf(form->ComPort->InpBufSize() - 2);
+  panel->Send("\r\nOK\r");
+  Run(20);
+  EXPECT_EQ(Commands().back(), "ACCOUNT=3456");
+  EXPECT_EQ(form->ComPort->ReceivedBytes(), 0);
+  EXPECT_EQ(form->ComPort->StartInInpBuf(), 3);
+
+  form->ComPort->SetStartInInpBuf(form->ComPort->InpBufSize() - 1);
+  panel->Send("OK\r");
+  Run(20);
+  EXPECT_EQ(Commands().back(), "ZOLVA_SN_ENABLED=1");
+}
+
+TEST_F(Dialogue, CrLfOkCrGivesOneLoggedLineOk) {
+  PanelConfig c;
+  c.scriptReply = ScriptReply::Silence;
+  Start(c);
+  Run(300);
+  window.StartDemoButton.Click();
+  Run(20);
+  const std::size_t before = TrafficLog().size();
+  panel->Send("\r\nOK\r");
+  Run(20);
+  const auto log = TrafficLog();
+  ASSERT_EQ(log.size(), before + 2);  // the reply, then the next command
+  EXPECT_EQ(log[before].substr(23), " IN:  OK");
+  EXPECT_EQ(log[before + 1].substr(23), " OUT: REFRESH_PART_STATE");
+  panel->Send("OK  \r");
+  Run(20);
+  EXPECT_EQ(Commands().back(), "ACCOUNT=3456") << "\"OK\" with trailing blanks is OK";
+}
+
+TEST_F(Dialogue, TheTrafficLogHoldsEveryLineWithItsTimeStamp) {
+  Connect();
+  const auto log = TrafficLog();
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_EQ(log[0], "2026-12-06 17:45:12.000 OUT: VERSION?");
+  EXPECT_EQ(log[1].substr(0, 24), "2026-12-06 17:45:12.011 ") << "a reply waits for the 10 ms input batch";
+  EXPECT_EQ(log[1].substr(23), " IN:  Brek GSM Main ver=5.1.10.6");
+  EXPECT_EQ(log[2].substr(23), " OUT: AUTH=5916");
+  EXPECT_EQ(log[3].substr(23), " IN:  OK");
+  EXPECT_EQ(log[4].substr(23), " OUT: ZOLVA_SN?");
+  EXPECT_EQ(log[5].substr(23), " IN:  ZOLVA_SN=123456");
+  EXPECT_EQ(log[2].substr(0, 23), "2026-12-06 17:45:12.111");
+}
+
+TEST_F(Dialogue, ATrafficLogThatCannotBeWrittenIsReportedAndTheDialogueGoesOn) {
+  // A folder where the log file should be.
+  std::filesystem::create_directories(Dir() / "logs" / ("Panel" + Today() + ".log"));
+  Start();
+  Run(300);
+  EXPECT_EQ(form->CurrentState, psConnected);
+  const auto log = ProgramErrorLog();
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_NE(log[0].find("TBrekGSMDemoMainForm.AddOutControllerLog. Exception EInOutError. Exception message: "),
+            std::string::npos);
+  EXPECT_NE(log[1].find("TBrekGSMDemoMainForm.AddInpControllerLog. Exception EInOutError"), std::string::npos);
+}
+
+TEST_F(Dialogue, ResetInAnyCaseClosesThePortButACommandThatOnlyBeginsWithItDoesNot) {
+  SetResourceLookup([](std::string_view name, std::string_view type) -> std::optional<std::string> {
+    if (SameText(name, kStartScriptResource)) return std::string("ftdef\nRESETTING=1\nReset\n");
+    return LoadOwnModuleResource(name, type);
+  });
+  Connect();
+  window.StartDemoButton.Click();
+  EXPECT_EQ(Commands().back(), "ftdef");
+  Run(11);
+  EXPECT_EQ(Commands().back(), "RESETTING=1");
+  EXPECT_TRUE(panel->Held());
+  Run(11);
+  EXPECT_EQ(Commands().back(), "Reset");
+  EXPECT_FALSE(panel->Held());
+  EXPECT_TRUE(form->CheckPortsTimer->Enabled());
+}
+
+TEST_F(Dialogue, AScriptCutShortByAnUnplugIsDroppedAndCanBeWrittenAgain) {
+  Connect();
+  window.StartDemoButton.Click();
+  Run(100);
+  ASSERT_TRUE(form->ScriptRunning) << Commands().size() << " " << Commands().back();
+  const std::size_t sent = Commands().size();
+  panel->Unplug();
+  Run(50);
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_FALSE(form->ScriptRunning);
+  EXPECT_FALSE(form->LoadDemoPending);
+  EXPECT_FALSE(form->SendCommandTimer->Enabled());
+  EXPECT_EQ(form->CommandsList->CommandCount(), 0);
+  const auto log = ProgramErrorLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("script was interrupted by a disconnect and dropped"), std::string::npos);
+  Run(120000);
+  EXPECT_EQ(Commands().size(), sent) << "nothing more of the script goes out";
+
+  panel->Plug();
+  Run(500);
+  EXPECT_EQ(form->CurrentState, psConnected) << "the return is a normal connection, not a completion";
+  LoadDemo();
+  EXPECT_EQ(form->CurrentState, psDemoLoaded);
+}
+
+TEST_F(Dialogue, AnEndlessLineIsCappedDroppedAndLoggedOnce) {
+  PanelConfig c;
+  c.scriptReply = ScriptReply::Silence;
+  Start(c);
+  Run(300);
+  window.StartDemoButton.Click();
+  Run(20);
+  for (int i = 0; i < 10; ++i) {
+    panel->Send(std::string(10000, 'x'));
+    Run(20);
+    EXPECT_LE(form->InputLine.size(), 32768u);
+  }
+  EXPECT_EQ(Commands().back(), "ftdef");
+  panel->Send("tail\rOK\r");
+  Run(20);
+  EXPECT_EQ(Commands().back(), "REFRESH_PART_STATE");
+  EXPECT_EQ(ProgramErrorLog().size(), 1u);
+}
+
+TEST_F(Dialogue, RepliesDuringTheWaitAfterTimeAreHandledOnceAndInOrder) {
+  PanelConfig c;
+  c.replyDelayMs = 5;
+  c.echo = true;
+  Start(c);
+  Run(400);
+  window.StartDemoButton.Click();
+  Run(12000);
+  ASSERT_EQ(form->CurrentState, psDemoLoaded);
+  const auto log = TrafficLog();
+  // The lines from the completion on: each reply logged once, in the order sent.
+  std::vector<std::string> tail;
+  bool seenTamper = false;
+  for (const auto& l : log) {
+    const std::string text = l.substr(23);
+    if (text == " OUT: ARM_IGNORE_TAMPER=1") seenTamper = true;
+    if (seenTamper) tail.push_back(text.rfind(" OUT: TIME=", 0) == 0 ? " OUT: TIME=" : text.rfind(" IN:  TIME=", 0) == 0 ? " IN:  TIME=" : text);
+  }
+  // The replies to AUTH, ARM_IGNORE_TAMPER and TIME all arrive during the wait after TIME.
+  EXPECT_EQ(tail, (std::vector<std::string>{" OUT: ARM_IGNORE_TAMPER=1", " OUT: TIME=", " IN:  AUTH=5916", " IN:  OK",
+                                            " IN:  ARM_IGNORE_TAMPER=1", " IN:  OK", " IN:  TIME=", " IN:  OK"}));
+}
+
+}  // namespace
+}  // namespace brek::test

@@ -1,0 +1,63 @@
+#pragma once
+// The simulated panel's behaviour: what it answers to each command line, with which
+// delay, and when it restarts. No I/O and no clock: adapters feed it bytes and deliver
+// its answers (in virtual time for tests, on a pty in real time).
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brek::sim {
+
+enum class PasswordMode { Accept, NoPassword, Wrong };
+enum class ScriptReply { Ok, Echo, KeyValue, ValueError, Unknown, Silence };
+
+struct PanelConfig {
+  std::string version = "5.1.10.6";
+  bool bootloaderFirst = false;  // the first "VERSION?" finds the start-up program
+  PasswordMode password = PasswordMode::Accept;
+  std::string wrongPasswordLine = "ERROR: WRONG PASSWORD";
+  std::string serial = "123456";  // or "NOT SET"
+  ScriptReply scriptReply = ScriptReply::Ok;
+  // Replies for commands that begin with a given text, overriding scriptReply.
+  std::map<std::string, ScriptReply> replyFor;
+  bool echo = false;               // echo every line before answering
+  std::uint32_t replyDelayMs = 0;  // from the end of a command line to its answer
+  std::uint32_t restartMs = 3000;  // from "reset" or "START_MAIN" to being back
+  std::string lineEnd = "\r\n";
+};
+
+struct PanelOutput {
+  std::uint32_t delayMs = 0;
+  std::string bytes;
+};
+
+class PanelModel {
+ public:
+  explicit PanelModel(PanelConfig config = {});
+
+  // Bytes from the computer; returns what the panel sends back.
+  std::vector<PanelOutput> Receive(std::string_view bytes);
+  // True once after a command that restarts the panel.
+  bool TakeRestartRequest();
+  // The panel finished restarting (its start-up program is left after START_MAIN).
+  void Restarted();
+
+  const std::vector<std::string>& Transcript() const { return transcript_; }  // every line received
+  std::vector<std::string> Commands() const;  // the non-empty lines
+  PanelConfig& Config() { return config_; }
+  bool InBootloader() const { return bootloader_; }
+
+ private:
+  std::vector<PanelOutput> Answer(const std::string& line);
+  PanelOutput Line(const std::string& text) const { return {config_.replyDelayMs, text + config_.lineEnd}; }
+
+  PanelConfig config_;
+  bool bootloader_;
+  bool restartRequested_ = false;
+  std::string partial_;
+  std::vector<std::string> transcript_;
+};
+
+}  // namespace brek::sim

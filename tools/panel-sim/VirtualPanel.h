@@ -1,0 +1,59 @@
+#pragma once
+// The simulated panel as the driver's backend, in the toolkit's (virtual) time: the
+// program's port opens onto it, what the program writes goes to the panel model, and the
+// model's answers arrive in the receive ring after their delay as the reader would store
+// them. "reset" and "START_MAIN" make the panel's port go away and come back.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeSerialDevices.h"
+#include "PanelModel.h"
+#include "serial/ComPortDrv.h"
+#include "ui/Toolkit.h"
+
+namespace brek::sim {
+
+class VirtualPanel : public CommBackend {
+ public:
+  VirtualPanel(Toolkit& ui, FakeSerialDevices& devices, PanelConfig config = {}, std::string dosName = "COM7");
+  ~VirtualPanel() override;
+
+  // The panel plugged in or pulled out (with the device notice unless told otherwise).
+  void Plug(bool notify = true);
+  void Unplug(bool notify = true);
+  // Bytes as if the panel sent them, now.
+  void Send(const std::string& bytes);
+
+  bool Present() const { return present_; }
+  bool Held() const { return held_; }
+  std::int32_t Number() const { return number_; }
+  PanelModel& Model() { return model_; }
+  int Openings() const { return openings_; }
+  std::string FriendlyName() const;
+
+  bool Open(TCommDrvRec& rec) override;
+  void Close(TCommDrvRec& rec) override;
+  std::uint32_t Write(THandle handle, const std::uint8_t* bytes, std::uint32_t count) override;
+  bool Probe(std::int32_t number) override;
+
+ private:
+  void After(std::uint32_t ms, std::function<void()> action);
+  void Deliver(std::uint64_t session, const std::string& bytes);
+
+  Toolkit& ui_;
+  FakeSerialDevices& devices_;
+  PanelModel model_;
+  std::string dosName_;
+  std::int32_t number_;
+  bool present_ = false;
+  bool held_ = false;
+  int openings_ = 0;
+  std::uint64_t session_ = 0;  // one per opening: answers to an earlier opening are lost
+  TCommDrvRec* rec_ = nullptr;
+  std::string queued_;  // the system's input queue
+  std::vector<std::unique_ptr<Timer>> timers_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace brek::sim

@@ -1,0 +1,139 @@
+// panel-sim: the simulated panel on a pseudo-terminal (or a descriptor it is given), in
+// real time. It prints "PTY <path>" once it serves, and "RESTART <ms>" whenever a command
+// restarts the panel, so a harness can make its device go away and come back.
+//
+//   panel-sim [--link PATH] [--fd N] [--transcript FILE] [--version V] [--bootloader]
+//             [--password accept|none|wrong] [--serial S|"NOT SET"]
+//             [--reply ok|echo|key|value-error|unknown|silence] [--echo] [--delay MS]
+//             [--restart MS]
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "PanelModel.h"
+
+using brek::sim::PanelConfig;
+using brek::sim::PasswordMode;
+using brek::sim::ScriptReply;
+
+namespace {
+
+[[noreturn]] void Usage(const char* why) {
+  std::fprintf(stderr, "panel-sim: %s\n", why);
+  std::exit(2);
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      return;  // the other side is gone
+    } else {
+      pollfd p{fd, POLLOUT, 0};
+      poll(&p, 1, 100);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PanelConfig config;
+  std::string link, transcriptFile;
+  int fd = -1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Usage(("missing value after " + a).c_str());
+      return argv[++i];
+    };
+    if (a == "--link") link = value();
+    else if (a == "--fd") fd = std::atoi(value().c_str());
+    else if (a == "--transcript") transcriptFile = value();
+    else if (a == "--version") config.version = value();
+    else if (a == "--bootloader") config.bootloaderFirst = true;
+    else if (a == "--serial") config.serial = value();
+    else if (a == "--echo") config.echo = true;
+    else if (a == "--delay") config.replyDelayMs = static_cast<std::uint32_t>(std::atoi(value().c_str()));
+    else if (a == "--restart") config.restartMs = static_cast<std::uint32_t>(std::atoi(value().c_str()));
+    else if (a == "--password") {
+      const std::string v = value();
+      config.password = v == "none" ? PasswordMode::NoPassword : v == "wrong" ? PasswordMode::Wrong : PasswordMode::Accept;
+    } else if (a == "--reply") {
+      const std::string v = value();
+      config.scriptReply = v == "echo"          ? ScriptReply::Echo
+                           : v == "key"         ? ScriptReply::KeyValue
+                           : v == "value-error" ? ScriptReply::ValueError
+                           : v == "unknown"     ? ScriptReply::Unknown
+                           : v == "silence"     ? ScriptReply::Silence
+                                                : ScriptReply::Ok;
+    } else {
+      Usage(("unknown option " + a).c_str());
+    }
+  }
+
+  std::string path = "(fd)";
+  if (fd < 0) {
+    int slave = -1;
+    char name[256];
+    if (openpty(&fd, &slave, name, nullptr, nullptr) != 0) Usage("openpty failed");
+    path = name;
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+    if (!link.empty()) {
+      unlink(link.c_str());
+      if (symlink(name, link.c_str()) != 0) Usage("cannot create the link");
+    }
+    // The slave stays open here too, so the pair survives the program's closings.
+  }
+  std::printf("PTY %s\n", path.c_str());
+  std::fflush(stdout);
+
+  brek::sim::PanelModel model(config);
+  std::ofstream transcript;
+  if (!transcriptFile.empty()) transcript.open(transcriptFile, std::ios::app);
+  std::size_t logged = 0;
+  char buffer[4096];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 1000) <= 0) continue;
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));  // nobody on the other side yet
+      continue;
+    }
+    const auto outputs = model.Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
+    for (; logged < model.Transcript().size(); ++logged) transcript << model.Transcript()[logged] << '\n' << std::flush;
+    for (const auto& o : outputs) {
+      if (o.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(o.delayMs));
+      WriteAll(fd, o.bytes);
+    }
+    if (model.TakeRestartRequest()) {
+      std::printf("RESTART %u\n", config.restartMs);
+      std::fflush(stdout);
+      // Restarting: deaf until back.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.restartMs);
+      while (std::chrono::steady_clock::now() < until) {
+        pollfd q{fd, POLLIN, 0};
+        if (poll(&q, 1, 50) > 0 && read(fd, buffer, sizeof buffer) <= 0)
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      model.Restarted();
+    }
+  }
+}

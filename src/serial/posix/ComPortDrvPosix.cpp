@@ -86,9 +86,14 @@ void CloseDevice(TCommDrvRec& rec) {
   rec.WakeHandle = INVALID_HANDLE_VALUE;
 }
 
+// Bytes waiting in the input queue. Where the device cannot tell (FIONREAD refused, as
+// on some drivers and under device mocks) a large count stands in: the read is
+// non-blocking and returns what is really there.
+constexpr std::uint32_t kUnknownQueue = 1u << 20;
 std::uint32_t QueuedInput(int fd) {
   int n = 0;
-  return ioctl(fd, FIONREAD, &n) == 0 && n > 0 ? static_cast<std::uint32_t>(n) : 0;
+  if (ioctl(fd, FIONREAD, &n) != 0) return kUnknownQueue;
+  return n > 0 ? static_cast<std::uint32_t>(n) : 0;
 }
 
 // Waits for input or the closing's wake-up; returns the event mask (EV_RXCHAR or 0).
@@ -108,7 +113,8 @@ std::uint32_t WaitCommEvent(TCommDrvRec& rec) {
   if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
     // The device is gone (or hung up). Whatever it left queued is still delivered; then
     // the reader looks again only now and then until the port is closed.
-    if (QueuedInput(fd) > 0) return EV_RXCHAR;
+    const std::uint32_t queued = QueuedInput(fd);
+    if (queued > 0 && queued != kUnknownQueue && (fds[0].revents & POLLIN)) return EV_RXCHAR;
     poll(&fds[1], 1, kVanishedBackoffMs);
     return 0;
   }
@@ -222,7 +228,7 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
     // Input left queued by a full ring waits for a further byte, as the system this driver
     // follows only wakes the reader on an arrival.
     const std::uint32_t left = QueuedInput(Fd(rec.Handle));
-    if (left > 0 && rec.ReceivedBytes.load() >= rec.InpBufSize) {
+    if (left > 0 && left != kUnknownQueue && rec.ReceivedBytes.load() >= rec.InpBufSize) {
       rec.WaitingForFurtherByte = true;
       rec.QueuedWhenFull = left;
     }

@@ -1,0 +1,168 @@
+#include "serial/linux/UdevSerialDevices.h"
+
+#include <libudev.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include "common/Cp1251.h"
+#include "common/Text.h"
+#include "serial/PortRegistry.h"
+
+namespace brek {
+namespace {
+
+struct TtyDevice {
+  std::string node;       // /dev/ttyACM0
+  std::string vendor, product, serial, productName;  // of its USB device, if any
+};
+
+const char* Attr(udev_device* d, const char* name) {
+  const char* v = d ? udev_device_get_sysattr_value(d, name) : nullptr;
+  return v ? v : "";
+}
+
+// Serial ttys that belong to real hardware (a tty with a parent device), in udev's order.
+std::vector<TtyDevice> ListTtys(udev* u) {
+  std::vector<TtyDevice> out;
+  udev_enumerate* e = udev_enumerate_new(u);
+  if (!e) return out;
+  udev_enumerate_add_match_subsystem(e, "tty");
+  udev_enumerate_scan_devices(e);
+  udev_list_entry* entry;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
+    udev_device* d = udev_device_new_from_syspath(u, udev_list_entry_get_name(entry));
+    if (!d) continue;
+    const char* node = udev_device_get_devnode(d);
+    udev_device* parent = udev_device_get_parent(d);
+    if (node && parent) {
+      TtyDevice t;
+      t.node = node;
+      if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device")) {
+        t.vendor = Attr(usb, "idVendor");
+        t.product = Attr(usb, "idProduct");
+        t.serial = Attr(usb, "serial");
+        t.productName = Attr(usb, "product");
+      }
+      out.push_back(std::move(t));
+    }
+    udev_device_unref(d);
+  }
+  udev_enumerate_unref(e);
+  return out;
+}
+
+}  // namespace
+
+bool ParseUsbInstanceId(const std::string& id, std::string& vendor, std::string& product, std::string& serial) {
+  const std::string u = UpperCase(id);
+  if (u.rfind("USB\\VID_", 0) != 0) return false;
+  const auto amp = u.find("&PID_");
+  const auto slash = u.find('\\', 4);
+  if (amp == std::string::npos || slash == std::string::npos || amp > slash) return false;
+  vendor = id.substr(8, amp - 8);
+  product = id.substr(amp + 5, slash - amp - 5);
+  serial = id.substr(slash + 1);
+  return !vendor.empty() && !product.empty();
+}
+
+UdevSerialDevices::UdevSerialDevices(Toolkit& ui) : ui_(ui), udev_(udev_new()) {}
+
+UdevSerialDevices::~UdevSerialDevices() {
+  if (monitor_.joinable()) {
+    const std::uint64_t one = 1;
+    if (write(stopFd_, &one, sizeof one) < 0) {
+    }
+    monitor_.join();
+  }
+  if (stopFd_ >= 0) close(stopFd_);
+  if (udev_) udev_unref(udev_);
+}
+
+std::uint32_t UdevSerialDevices::QueryDosDevice(char* buffer, std::uint32_t size, std::uint32_t& lastError) {
+  lastError = 0;
+  if (!udev_) {
+    lastError = 1;  // ERROR_INVALID_FUNCTION: no udev here
+    return 0;
+  }
+  std::string list;
+  for (const TtyDevice& t : ListTtys(udev_)) {
+    const std::int32_t number = PortNumberForPath(t.node);
+    RegisterPortDevice(number, t.node);
+    list += "COM" + std::to_string(number) + '\0';
+  }
+  list += '\0';
+  if (list.size() > size) {
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::memcpy(buffer, list.data(), list.size());
+  return static_cast<std::uint32_t>(list.size());
+}
+
+bool UdevSerialDevices::GetClassDevs(const std::string& instanceId, std::uint32_t, std::vector<std::string>& set) {
+  std::string vendor, product, serial;
+  if (!udev_ || !ParseUsbInstanceId(instanceId, vendor, product, serial)) return false;
+  set.clear();
+  for (const TtyDevice& t : ListTtys(udev_)) {
+    if (!SameText(t.vendor, vendor) || !SameText(t.product, product) || !SameText(t.serial, serial)) continue;
+    const std::string name = t.productName.empty() ? Utf8ToCp1251("Брек GSM") : Utf8ToCp1251(t.productName);
+    set.push_back(name + " (COM" + std::to_string(PortNumberForPath(t.node)) + ")");
+  }
+  return true;
+}
+
+void UdevSerialDevices::GetFriendlyName(const std::vector<std::string>& set, std::size_t index, char* buffer,
+                                        std::size_t size) {
+  if (index >= set.size() || size == 0) return;
+  const std::size_t n = std::min(set[index].size(), size - 1);
+  std::memcpy(buffer, set[index].data(), n);
+  buffer[n] = '\0';
+}
+
+bool UdevSerialDevices::RegisterDeviceNotification(std::function<void(const DeviceChangeMessage&)> onChange) {
+  if (!udev_ || monitor_.joinable()) return false;
+  udev_monitor* m = udev_monitor_new_from_netlink(udev_, "udev");
+  if (!m) return false;
+  udev_monitor_filter_add_match_subsystem_devtype(m, "tty", nullptr);
+  if (udev_monitor_enable_receiving(m) < 0) {
+    udev_monitor_unref(m);
+    return false;
+  }
+  stopFd_ = eventfd(0, EFD_CLOEXEC);
+  onChange_ = std::move(onChange);
+  monitor_ = std::thread([this, m] {
+    Monitor(m);
+    udev_monitor_unref(m);
+  });
+  return true;
+}
+
+void UdevSerialDevices::Monitor(udev_monitor* monitor) {
+  // Only reads the monitor; every notice is handed to the user-interface thread.
+  const int monitorFd = udev_monitor_get_fd(monitor);
+  for (;;) {
+    pollfd fds[2] = {{monitorFd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) continue;
+    if (fds[1].revents) return;
+    if (!(fds[0].revents & POLLIN)) continue;
+    udev_device* d = udev_monitor_receive_device(monitor);
+    if (!d) continue;
+    const char* action = udev_device_get_action(d);
+    std::uint32_t event = 0;
+    if (action && std::strcmp(action, "add") == 0) event = DBT_DEVICEARRIVAL;
+    if (action && std::strcmp(action, "remove") == 0) event = DBT_DEVICEREMOVECOMPLETE;
+    udev_device_unref(d);
+    if (!event) continue;
+    ui_.PostToUiThread([this, event] {
+      if (onChange_) onChange_({event, DBT_DEVTYP_DEVICEINTERFACE});
+    });
+  }
+}
+
+std::string UdevSerialDevices::SystemErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }
+
+}  // namespace brek

@@ -1,0 +1,40 @@
+#pragma once
+// The device layer on Linux: serial ttys from libudev under COM-style names whose numbers
+// stay for the life of the process, the panel's USB identity from the tty's USB parent,
+// and udev's add and remove events as device-change notices on the user-interface thread.
+#include <atomic>
+#include <thread>
+
+#include "serial/SerialDevices.h"
+#include "ui/Toolkit.h"
+
+struct udev;
+struct udev_monitor;
+
+namespace brek {
+
+class UdevSerialDevices : public SerialDevices {
+ public:
+  explicit UdevSerialDevices(Toolkit& ui);
+  ~UdevSerialDevices() override;
+
+  std::uint32_t QueryDosDevice(char* buffer, std::uint32_t size, std::uint32_t& lastError) override;
+  bool GetClassDevs(const std::string& instanceId, std::uint32_t flags, std::vector<std::string>& set) override;
+  void GetFriendlyName(const std::vector<std::string>& set, std::size_t index, char* buffer, std::size_t size) override;
+  bool RegisterDeviceNotification(std::function<void(const DeviceChangeMessage&)> onChange) override;
+  std::string SystemErrorText(std::uint32_t code) override;
+
+ private:
+  void Monitor(udev_monitor* monitor);
+
+  Toolkit& ui_;
+  udev* udev_ = nullptr;
+  std::function<void(const DeviceChangeMessage&)> onChange_;
+  std::thread monitor_;
+  int stopFd_ = -1;
+};
+
+// "USB\VID_FFFF&PID_2331\TUVO" taken apart; false when it is not of that form.
+bool ParseUsbInstanceId(const std::string& id, std::string& vendor, std::string& product, std::string& serial);
+
+}  // namespace brek

@@ -1,0 +1,301 @@
+#!/usr/bin/python3
+"""Hot-plug tests under umockdev: a faked USB panel (vendor ffff, product 2331, serial
+TUVO) with a cdc-acm tty whose other end is served by the panel-sim program, and the
+controller with the real libudev layer and serial driver (hotplug_subject).
+
+Run as: umockdev-wrapper /usr/bin/python3 harness.py <hotplug_subject> <panel-sim> [scenario...]
+"""
+import fcntl
+import os
+import queue
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import gi
+
+gi.require_version('UMockdev', '1.0')
+from gi.repository import UMockdev  # noqa: E402
+
+SUBJECT, PANEL_SIM = sys.argv[1], sys.argv[2]
+WANTED = sys.argv[3:]
+WAIT_CONNECTED, WAIT_CONNECT, WAIT_LOADED = 0, 2, 4
+
+
+def usb_description(n, vendor='ffff', product='2331', serial='TUVO'):
+    base = f'/devices/pci0000:00/0000:00:14.0/usb1/1-{n}'
+    return f"""P: {base}
+N: bus/usb/001/{n + 10:03d}
+E: SUBSYSTEM=usb
+E: DEVTYPE=usb_device
+E: ID_VENDOR_ID={vendor}
+E: ID_MODEL_ID={product}
+A: idVendor={vendor}
+A: idProduct={product}
+A: serial={serial}
+A: product=Brek GSM
+A: manufacturer=Brek
+
+P: {base}/1-{n}:1.0
+E: SUBSYSTEM=usb
+E: DEVTYPE=usb_interface
+E: DRIVER=cdc_acm
+
+P: {base}/1-{n}:1.0/tty/ttyACM{n}
+N: ttyACM{n}
+E: SUBSYSTEM=tty
+E: DEVNAME=/dev/ttyACM{n}
+""", ['/sys' + p for p in (f'{base}/1-{n}:1.0/tty/ttyACM{n}', f'{base}/1-{n}:1.0', base)]
+
+
+class Panel:
+    """One plugging-in of a (faked) USB device with its tty."""
+
+    def __init__(self, tb, n, transcript, serve=True, **ids):
+        self.tb, self.n = tb, n
+        desc, self.syspaths = usb_description(n, **ids)
+        stale = os.path.join(tb.get_root_dir(), 'dev', '.ptymap', 'ttyACM%d' % n)
+        if os.path.exists(stale):
+            os.unlink(stale)
+        tb.add_from_string(desc)
+        self.fd = tb.get_dev_fd(f'/dev/ttyACM{n}')
+        self.restarts = queue.Queue()
+        self.gone = False
+        self.sim = None
+        if serve:
+            self.sim = subprocess.Popen([PANEL_SIM, '--fd', str(self.fd), '--transcript', transcript,
+                                         '--restart', '1500'], pass_fds=[self.fd], stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+            threading.Thread(target=self._watch, daemon=True).start()
+        for p in reversed(self.syspaths):
+            tb.uevent(p, 'add')
+
+    def _watch(self):
+        for line in self.sim.stdout:
+            if line.startswith('RESTART'):
+                self.restarts.put(int(line.split()[1]))
+
+    def unplug(self):
+        self.gone = True
+        if self.sim:
+            self.sim.kill()
+            self.sim.wait()
+        # A real unplug hangs up the line under the program's open descriptor.
+        null = os.open('/dev/null', os.O_RDWR)
+        os.dup2(null, self.fd)
+        os.close(null)
+        for p in self.syspaths:
+            self.tb.uevent(p, 'remove')
+        for p in self.syspaths:
+            self.tb.remove_device(p)
+        os.close(self.fd)
+
+
+class Subject:
+    def __init__(self, folder):
+        self.proc = subprocess.Popen([SUBJECT, folder], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.states = queue.Queue()
+        self.state = None
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            if line.startswith('STATE'):
+                self.states.put(int(line.split()[1]))
+
+    def wait_state(self, wanted, timeout):
+        end = time.monotonic() + timeout
+        while True:
+            if self.state == wanted:
+                return True
+            left = end - time.monotonic()
+            if left <= 0:
+                return False
+            try:
+                self.state = self.states.get(timeout=left)
+            except queue.Empty:
+                return False
+
+    def holds(self, state, seconds):
+        """The state stays for that long."""
+        return self.wait_state(state, 1) and not self._changes_within(seconds)
+
+    def _changes_within(self, seconds):
+        try:
+            self.state = self.states.get(timeout=seconds)
+            return True
+        except queue.Empty:
+            return False
+
+    def send(self, line):
+        self.proc.stdin.write(line + '\n')
+        self.proc.stdin.flush()
+
+    def stop(self):
+        try:
+            self.send('quit')
+            self.proc.wait(timeout=10)
+        except Exception:
+            self.proc.kill()
+
+
+def lines(path):
+    try:
+        with open(path) as f:
+            return f.read().splitlines()
+    except FileNotFoundError:
+        return []
+
+
+def wait_for(pred, timeout):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if pred():
+            return True
+        time.sleep(0.005)
+    return pred()
+
+
+# One testbed for the whole run: a second one's disposal would clear the first's setup.
+TESTBED = UMockdev.Testbed.new()
+NEXT_NODE = [0]
+
+
+class Context:
+    def __init__(self):
+        self.tb = TESTBED
+        self.dir = tempfile.mkdtemp(prefix='brek-hotplug-')
+        self.transcript = os.path.join(self.dir, 'transcript.txt')
+        self.figures = []
+        self.panels = []
+
+    def plug(self, **kw):
+        p = Panel(self.tb, NEXT_NODE[0], self.transcript, **kw)
+        NEXT_NODE[0] += 1
+        self.panels.append(p)
+        return p
+
+    def close(self):
+        # No panel-sim may outlive its scenario (it would hold the test's output open).
+        for p in self.panels:
+            if not p.gone:
+                p.unplug()
+
+
+def check(cond, what):
+    if not cond:
+        raise AssertionError(what)
+
+
+def found_at_startup(c):
+    c.plug()
+    s = Subject(c.dir)
+    try:
+        check(s.wait_state(WAIT_CONNECT, 5), 'connected at start-up')
+        check(lines(c.transcript)[:4] == ['', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?'], 'start of the dialogue')
+    finally:
+        s.stop()
+
+
+def plugged_later(c):
+    s = Subject(c.dir)
+    try:
+        check(s.holds(WAIT_CONNECTED, 1.0), 'waiting without a panel')
+        t0 = time.monotonic()
+        c.plug()
+        check(wait_for(lambda: 'VERSION?' in lines(c.transcript), 3), 'VERSION? after the arrival')
+        took = (time.monotonic() - t0) * 1000
+        c.figures.append(f'node appearing -> VERSION? written: {took:.0f} ms')
+        check(took < 3000, f'found through the arrival notice, not the 5 s check ({took:.0f} ms)')
+        check(s.wait_state(WAIT_CONNECT, 3), 'connected')
+    finally:
+        s.stop()
+
+
+def unplugged_and_replugged(c):
+    p = c.plug()
+    s = Subject(c.dir)
+    try:
+        check(s.wait_state(WAIT_CONNECT, 5), 'connected')
+        p.unplug()
+        check(s.wait_state(WAIT_CONNECTED, 3), 'back to waiting after the unplug')
+        c.plug()  # comes back under the next name
+        check(s.wait_state(WAIT_CONNECT, 5), 'connected again under the next node name')
+    finally:
+        s.stop()
+
+
+def held_by_another_process(c):
+    p = c.plug(serve=True)
+    holder = os.open(f'/dev/ttyACM{p.n}', os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    s = Subject(c.dir)
+    try:
+        check(s.holds(WAIT_CONNECTED, 6.0), 'a held port is not used')
+        check('VERSION?' not in lines(c.transcript), 'nothing was sent to the held port')
+        fcntl.flock(holder, fcntl.LOCK_UN)
+        os.close(holder)
+        holder = None
+        check(s.wait_state(WAIT_CONNECT, 7), 'found by the 5 s check once free')
+    finally:
+        if holder is not None:
+            os.close(holder)
+        s.stop()
+
+
+def unrelated_devices(c):
+    c.plug()
+    s = Subject(c.dir)
+    try:
+        check(s.wait_state(WAIT_CONNECT, 5), 'connected')
+        other = c.plug(serve=False, vendor='1234', product='5678', serial='OTHER')
+        time.sleep(0.5)
+        other.unplug()
+        check(s.holds(WAIT_CONNECT, 1.5), 'unrelated arrival and removal change nothing')
+    finally:
+        s.stop()
+
+
+def demo_with_restart(c):
+    p = c.plug()
+    s = Subject(c.dir)
+    try:
+        check(s.wait_state(WAIT_CONNECT, 5), 'connected')
+        s.send('click start')
+        check(s.wait_state(3, 2), 'writing the demo settings')
+        ms = p.restarts.get(timeout=20)
+        time.sleep(0.05)
+        p.unplug()
+        time.sleep(ms / 1000)
+        c.plug()
+        check(s.wait_state(WAIT_LOADED, 10), 'demo settings written after the restart')
+        t = lines(c.transcript)
+        check(t.count('reset') == 1 and t[-4:-1] == ['VERSION?', 'AUTH=5916', 'ARM_IGNORE_TAMPER=1'],
+              'completion after the restart: ' + repr(t[-5:]))
+        check(t[-1].startswith('TIME='), 'the clock is set')
+    finally:
+        s.stop()
+
+
+SCENARIOS = [found_at_startup, plugged_later, unplugged_and_replugged, held_by_another_process,
+             unrelated_devices, demo_with_restart]
+
+passed = failed = 0
+for scenario in SCENARIOS:
+    if WANTED and scenario.__name__ not in WANTED:
+        continue
+    c = Context()
+    try:
+        scenario(c)
+        passed += 1
+        print(f'ok   {scenario.__name__}', flush=True)
+    except Exception as e:  # noqa: BLE001
+        failed += 1
+        print(f'FAIL {scenario.__name__}: {e}', flush=True)
+    c.close()
+    for f in c.figures:
+        print(f'     {f}', flush=True)
+print(f'{passed} passed, {failed} failed')
+sys.exit(1 if failed else 0)

@@ -1,6 +1,5 @@
 #!/usr/bin/python3
-"""Hot-plug tests under umockdev: a faked USB panel (vendor ffff, product 2331, serial
-TUVO) with a cdc-acm tty whose other end is served by the panel-sim program, and the
+"""Hot-plug tests under umockdev: the faked panel of umockpanel.py and the
 controller with the real libudev layer and serial driver (hotplug_subject).
 
 Run as: umockdev-wrapper /usr/bin/python3 harness.py <hotplug_subject> <panel-sim> [scenario...]
@@ -14,83 +13,12 @@ import tempfile
 import threading
 import time
 
-import gi
-
-gi.require_version('UMockdev', '1.0')
-from gi.repository import UMockdev  # noqa: E402
-
 SUBJECT, PANEL_SIM = sys.argv[1], sys.argv[2]
+os.environ['PANEL_SIM'] = PANEL_SIM
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from umockpanel import NEXT_NODE, TESTBED, Panel, lines, wait_for  # noqa: E402
 WANTED = sys.argv[3:]
 WAIT_CONNECTED, WAIT_CONNECT, WAIT_LOADED = 0, 2, 4
-
-
-def usb_description(n, vendor='ffff', product='2331', serial='TUVO'):
-    base = f'/devices/pci0000:00/0000:00:14.0/usb1/1-{n}'
-    return f"""P: {base}
-N: bus/usb/001/{n + 10:03d}
-E: SUBSYSTEM=usb
-E: DEVTYPE=usb_device
-E: ID_VENDOR_ID={vendor}
-E: ID_MODEL_ID={product}
-A: idVendor={vendor}
-A: idProduct={product}
-A: serial={serial}
-A: product=Brek GSM
-A: manufacturer=Brek
-
-P: {base}/1-{n}:1.0
-E: SUBSYSTEM=usb
-E: DEVTYPE=usb_interface
-E: DRIVER=cdc_acm
-
-P: {base}/1-{n}:1.0/tty/ttyACM{n}
-N: ttyACM{n}
-E: SUBSYSTEM=tty
-E: DEVNAME=/dev/ttyACM{n}
-""", ['/sys' + p for p in (f'{base}/1-{n}:1.0/tty/ttyACM{n}', f'{base}/1-{n}:1.0', base)]
-
-
-class Panel:
-    """One plugging-in of a (faked) USB device with its tty."""
-
-    def __init__(self, tb, n, transcript, serve=True, **ids):
-        self.tb, self.n = tb, n
-        desc, self.syspaths = usb_description(n, **ids)
-        stale = os.path.join(tb.get_root_dir(), 'dev', '.ptymap', 'ttyACM%d' % n)
-        if os.path.exists(stale):
-            os.unlink(stale)
-        tb.add_from_string(desc)
-        self.fd = tb.get_dev_fd(f'/dev/ttyACM{n}')
-        self.restarts = queue.Queue()
-        self.gone = False
-        self.sim = None
-        if serve:
-            self.sim = subprocess.Popen([PANEL_SIM, '--fd', str(self.fd), '--transcript', transcript,
-                                         '--restart', '1500'], pass_fds=[self.fd], stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, text=True)
-            threading.Thread(target=self._watch, daemon=True).start()
-        for p in reversed(self.syspaths):
-            tb.uevent(p, 'add')
-
-    def _watch(self):
-        for line in self.sim.stdout:
-            if line.startswith('RESTART'):
-                self.restarts.put(int(line.split()[1]))
-
-    def unplug(self):
-        self.gone = True
-        if self.sim:
-            self.sim.kill()
-            self.sim.wait()
-        # A real unplug hangs up the line under the program's open descriptor.
-        null = os.open('/dev/null', os.O_RDWR)
-        os.dup2(null, self.fd)
-        os.close(null)
-        for p in self.syspaths:
-            self.tb.uevent(p, 'remove')
-        for p in self.syspaths:
-            self.tb.remove_device(p)
-        os.close(self.fd)
 
 
 class Subject:
@@ -139,28 +67,6 @@ class Subject:
             self.proc.wait(timeout=10)
         except Exception:
             self.proc.kill()
-
-
-def lines(path):
-    try:
-        with open(path) as f:
-            return f.read().splitlines()
-    except FileNotFoundError:
-        return []
-
-
-def wait_for(pred, timeout):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if pred():
-            return True
-        time.sleep(0.005)
-    return pred()
-
-
-# One testbed for the whole run: a second one's disposal would clear the first's setup.
-TESTBED = UMockdev.Testbed.new()
-NEXT_NODE = [0]
 
 
 class Context:

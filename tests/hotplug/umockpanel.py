@@ -1,0 +1,101 @@
+"""A faked USB panel under umockdev (vendor ffff, product 2331, serial TUVO) with a
+cdc-acm tty whose other end is served by the panel-sim program. Import it in a process
+started under umockdev-wrapper."""
+import os
+import queue
+import subprocess
+import threading
+import time
+
+import gi
+
+gi.require_version('UMockdev', '1.0')
+from gi.repository import UMockdev  # noqa: E402
+TESTBED = UMockdev.Testbed.new()
+NEXT_NODE = [0]
+
+
+def usb_description(n, vendor='ffff', product='2331', serial='TUVO'):
+    base = f'/devices/pci0000:00/0000:00:14.0/usb1/1-{n}'
+    return f"""P: {base}
+N: bus/usb/001/{n + 10:03d}
+E: SUBSYSTEM=usb
+E: DEVTYPE=usb_device
+E: ID_VENDOR_ID={vendor}
+E: ID_MODEL_ID={product}
+A: idVendor={vendor}
+A: idProduct={product}
+A: serial={serial}
+A: product=Brek GSM
+A: manufacturer=Brek
+
+P: {base}/1-{n}:1.0
+E: SUBSYSTEM=usb
+E: DEVTYPE=usb_interface
+E: DRIVER=cdc_acm
+
+P: {base}/1-{n}:1.0/tty/ttyACM{n}
+N: ttyACM{n}
+E: SUBSYSTEM=tty
+E: DEVNAME=/dev/ttyACM{n}
+""", ['/sys' + p for p in (f'{base}/1-{n}:1.0/tty/ttyACM{n}', f'{base}/1-{n}:1.0', base)]
+
+
+class Panel:
+    """One plugging-in of a (faked) USB device with its tty."""
+
+    def __init__(self, tb, n, transcript, serve=True, restart_ms=1500, **ids):
+        self.tb, self.n = tb, n
+        desc, self.syspaths = usb_description(n, **ids)
+        stale = os.path.join(tb.get_root_dir(), 'dev', '.ptymap', 'ttyACM%d' % n)
+        if os.path.exists(stale):
+            os.unlink(stale)
+        tb.add_from_string(desc)
+        self.fd = tb.get_dev_fd(f'/dev/ttyACM{n}')
+        self.restarts = queue.Queue()
+        self.gone = False
+        self.sim = None
+        if serve:
+            self.sim = subprocess.Popen([os.environ.get('PANEL_SIM', 'panel-sim'), '--fd', str(self.fd), '--transcript', transcript,
+                                         '--restart', str(restart_ms)], pass_fds=[self.fd], stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+            threading.Thread(target=self._watch, daemon=True).start()
+        for p in reversed(self.syspaths):
+            tb.uevent(p, 'add')
+
+    def _watch(self):
+        for line in self.sim.stdout:
+            if line.startswith('RESTART'):
+                self.restarts.put(int(line.split()[1]))
+
+    def unplug(self):
+        self.gone = True
+        if self.sim:
+            self.sim.kill()
+            self.sim.wait()
+        # A real unplug hangs up the line under the program's open descriptor.
+        null = os.open('/dev/null', os.O_RDWR)
+        os.dup2(null, self.fd)
+        os.close(null)
+        for p in self.syspaths:
+            self.tb.uevent(p, 'remove')
+        for p in self.syspaths:
+            self.tb.remove_device(p)
+        os.close(self.fd)
+
+
+def lines(path):
+    try:
+        with open(path) as f:
+            return f.read().splitlines()
+    except FileNotFoundError:
+        return []
+
+
+def wait_for(pred, timeout):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if pred():
+            return True
+        time.sleep(0.005)
+    return pred()

@@ -43,6 +43,11 @@ class Toolkit {
   virtual void SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) = 0;
 };
 
+// Hands an exception that escaped an event handler to the application's handler (or logs
+// it); never raises.
+void HandleApplicationException(const std::exception& e,
+                                const std::function<void(const std::exception&)>& onException) noexcept;
+
 // Runs one event handler the way every toolkit dispatches it.
 void DispatchGuarded(const std::function<void()>& call,
                      const std::function<void(const std::exception&)>& onException);

@@ -9,9 +9,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +53,7 @@ void WriteAll(int fd, const std::string& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);  // a harness that dies takes its panels with it
   PanelConfig config;
   std::string link, transcriptFile;
   int fd = -1;

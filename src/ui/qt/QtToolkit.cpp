@@ -10,7 +10,6 @@
 #include <chrono>
 #include <thread>
 
-#include "common/CommonUtils.h"
 #include "common/Cp1251.h"
 
 namespace brek {
@@ -105,15 +104,7 @@ void QtToolkit::SetApplicationExceptionHandler(std::function<void(const std::exc
 
 void QtToolkit::Dispatch(const std::function<void()>& call) const { DispatchGuarded(call, onException_); }
 
-void QtToolkit::HandleException(const std::exception& e) const {
-  try {
-    if (onException_)
-      onException_(e);
-    else
-      LogException(e, "Application.HandleException");
-  } catch (...) {
-  }
-}
+void QtToolkit::HandleException(const std::exception& e) const { HandleApplicationException(e, onException_); }
 
 bool BrekApplication::notify(QObject* receiver, QEvent* event) {
   try {

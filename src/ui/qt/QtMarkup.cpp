@@ -17,13 +17,13 @@ QColor ToQColor(Color c) { return QColor(c.r, c.g, c.b); }
 
 }  // namespace
 
-QFont ToQFont(const FontSpec& spec) {
-  QFont f(QString::fromStdString(spec.name));
-  f.setPixelSize(spec.heightPx);
-  f.setBold(spec.bold);
-  f.setItalic(spec.italic);
-  f.setUnderline(spec.underline);
-  f.setStrikeOut(spec.strikeOut);
+QFont ToQFont(const FontSpec& desc) {
+  QFont f(QString::fromStdString(desc.name));
+  f.setPixelSize(desc.heightPx);
+  f.setBold(desc.bold);
+  f.setItalic(desc.italic);
+  f.setUnderline(desc.underline);
+  f.setStrikeOut(desc.strikeOut);
   return f;
 }
 

@@ -9,7 +9,7 @@
 
 namespace brek {
 
-QFont ToQFont(const FontSpec& spec);
+QFont ToQFont(const FontSpec& desc);
 
 class QtFontMetrics : public FontMetrics {
  public:

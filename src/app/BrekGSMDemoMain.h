@@ -123,6 +123,8 @@ class TBrekGSMDemoMainForm {
   void HandleVersionReply(const std::string& line);
   void DispatchLine();
   void DropInterruptedScript();
+  // A payment button: send its command and show its situation, guarded under its name.
+  void SwitchSituation(const char* operation, const char* command, TProgrammState state);
   Timer* CreateOneShot(unsigned ms, void (TBrekGSMDemoMainForm::*handler)(Timer*));
   void ReleaseTimer(Timer* timer);
 

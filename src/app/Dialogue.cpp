@@ -338,31 +338,25 @@ void TBrekGSMDemoMainForm::OnEndDemoButtonClick() {
   });
 }
 
-void TBrekGSMDemoMainForm::OnMoneyLittleButtonClick() {
-  Guarded("TBrekGSMDemoMainForm.OnMoneyLittleButtonClick", [&] {
-    LastCommand = "ARM_ALLOWED=2";
+void TBrekGSMDemoMainForm::SwitchSituation(const char* operation, const char* command, TProgrammState state) {
+  Guarded(operation, [&] {
+    LastCommand = command;
     SendCommand(LastCommand);
-    CurrentState = psMoneyLittle;
+    CurrentState = state;
     ShowCurrentState();
   });
+}
+
+void TBrekGSMDemoMainForm::OnMoneyLittleButtonClick() {
+  SwitchSituation("TBrekGSMDemoMainForm.OnMoneyLittleButtonClick", "ARM_ALLOWED=2", psMoneyLittle);
 }
 
 void TBrekGSMDemoMainForm::OnMoneyOffButtonClick() {
-  Guarded("TBrekGSMDemoMainForm.OnMoneyOffButtonClick", [&] {
-    LastCommand = "ARM_ALLOWED=3";
-    SendCommand(LastCommand);
-    CurrentState = psMoneyOff;
-    ShowCurrentState();
-  });
+  SwitchSituation("TBrekGSMDemoMainForm.OnMoneyOffButtonClick", "ARM_ALLOWED=3", psMoneyOff);
 }
 
 void TBrekGSMDemoMainForm::OnMoneyFullButtonClick() {
-  Guarded("TBrekGSMDemoMainForm.OnMoneyFullButtonClick", [&] {
-    LastCommand = "ARM_ALLOWED=0";
-    SendCommand(LastCommand);
-    CurrentState = psMoneyFull;
-    ShowCurrentState();
-  });
+  SwitchSituation("TBrekGSMDemoMainForm.OnMoneyFullButtonClick", "ARM_ALLOWED=0", psMoneyFull);
 }
 
 void TBrekGSMDemoMainForm::DropInterruptedScript() {

@@ -45,4 +45,8 @@ class SerialDevices {
   virtual std::string SystemErrorText(std::uint32_t code) = 0;
 };
 
+// The friendly name at index of a set, NUL-terminated and cut to the buffer's size, as
+// SetupDiGetDeviceRegistryPropertyA fills it; the buffer is left alone past the set's end.
+void CopyFriendlyName(const std::vector<std::string>& set, std::size_t index, char* buffer, std::size_t size);
+
 }  // namespace brek

@@ -59,11 +59,8 @@ bool FakeSerialDevices::GetClassDevs(const std::string& instanceId, std::uint32_
 }
 
 void FakeSerialDevices::GetFriendlyName(const std::vector<std::string>& set, std::size_t index, char* buffer,
-                                        std::size_t size) {
-  if (index >= set.size() || size == 0) return;
-  const std::size_t n = std::min(set[index].size(), size - 1);
-  std::memcpy(buffer, set[index].data(), n);
-  buffer[n] = '\0';
+                                std::size_t size) {
+  CopyFriendlyName(set, index, buffer, size);
 }
 
 bool FakeSerialDevices::RegisterDeviceNotification(std::function<void(const DeviceChangeMessage&)> onChange) {

@@ -15,7 +15,7 @@ import time
 
 SUBJECT, PANEL_SIM = sys.argv[1], sys.argv[2]
 os.environ['PANEL_SIM'] = PANEL_SIM
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'umockdev'))
 from umockpanel import NEXT_NODE, TESTBED, Panel, lines, wait_for  # noqa: E402
 WANTED = sys.argv[3:]
 WAIT_CONNECTED, WAIT_CONNECT, WAIT_LOADED = 0, 2, 4

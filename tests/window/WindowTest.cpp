@@ -11,6 +11,7 @@
 #include "support/TestSupport.h"
 #include "ui/qt/Fonts.h"
 #include "ui/qt/MainWindow.h"
+#include "ui/qt/QtMarkup.h"
 #include "ui/qt/QtToolkit.h"
 
 namespace brek::test {
@@ -120,6 +121,24 @@ TEST_F(Window, ActivePanelDrawsBlackTitlesAndTheAccount) {
   EXPECT_LT(value.darkest, 60);
   EXPECT_TRUE(window->Button(controls.MoneyLittleButton)->isEnabled());
   EXPECT_FALSE(window->Button(controls.StartDemoButton)->isEnabled());
+}
+
+TEST_F(Window, EveryTextFitsItsLabelInEveryState) {
+  // Lines below a label's box are clipped away unseen, so a long caption would lose its tail.
+  const QtFontMetrics metrics;
+  std::vector<THTMLabel*> labels = controls.PanelLabels();
+  labels.push_back(&controls.ProgrammStateInfoLabel);
+  labels.push_back(&controls.UserActionInfoLabel);
+  for (int state = psWaitConnect; state <= psLoadFtdef; ++state) {
+    form->CurrentState = static_cast<TProgrammState>(state);
+    form->AccountNumber = 8888;
+    form->ShowCurrentState();
+    for (const THTMLabel* l : labels) {
+      // Laid out with no bottom, the text must need no more than the label's height.
+      const MarkupLayout layout = LayoutMarkup(l->HTMLText(), l->Style, {0, 0, l->Bounds.width, 10000}, metrics);
+      EXPECT_LE(layout.height, l->Bounds.height) << "state " << state << ": " << l->HTMLText();
+    }
+  }
 }
 
 TEST_F(Window, AClickReachesTheControllerAndEscapingExceptionsAreLogged) {

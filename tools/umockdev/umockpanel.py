@@ -15,6 +15,12 @@ TESTBED = UMockdev.Testbed.new()
 NEXT_NODE = [0]
 
 
+def testbed_env(**extra):
+    """An environment for a child that sees the testbed: the testbed sets UMOCKDEV_DIR in the
+    C environment, which os.environ does not mirror."""
+    return dict(os.environ, UMOCKDEV_DIR=TESTBED.get_root_dir(), **extra)
+
+
 def usb_description(n, vendor='ffff', product='2331', serial='TUVO'):
     base = f'/devices/pci0000:00/0000:00:14.0/usb1/1-{n}'
     return f"""P: {base}
@@ -99,3 +105,48 @@ def wait_for(pred, timeout):
             return True
         time.sleep(0.005)
     return pred()
+
+
+class Rig:
+    """The panel as a demonstrator has it: plugged in on demand, and when a command restarts
+    it, gone from the bus and back under the next node name, as the real one does."""
+
+    def __init__(self, transcript, **panel_args):
+        self.tb, self.transcript, self.panel_args = TESTBED, transcript, panel_args
+        self.panel = None
+        self.restarts = 0
+        self._lock = threading.Lock()
+        self._stop = threading.Event()
+        threading.Thread(target=self._restarter, daemon=True).start()
+
+    def plug(self):
+        with self._lock:
+            self.panel = Panel(self.tb, NEXT_NODE[0], self.transcript, **self.panel_args)
+            NEXT_NODE[0] += 1
+            return self.panel
+
+    def unplug(self):
+        with self._lock:
+            if self.panel and not self.panel.gone:
+                self.panel.unplug()
+
+    def _restarter(self):
+        while not self._stop.is_set():
+            panel = self.panel
+            try:
+                ms = panel.restarts.get(timeout=0.05) if panel else None
+            except queue.Empty:
+                continue
+            if ms is None:
+                time.sleep(0.05)
+                continue
+            time.sleep(0.05)  # the reply to "reset" goes out before the device drops
+            self.unplug()
+            time.sleep(ms / 1000)
+            if not self._stop.is_set():
+                self.plug()
+                self.restarts += 1
+
+    def close(self):
+        self._stop.set()
+        self.unplug()

@@ -1,0 +1,212 @@
+#!/usr/bin/python3
+"""A whole demonstration without hardware: the built program against the simulated panel,
+faked on the USB bus by umockdev. Run under umockdev-wrapper:
+
+  demo.py --program BrekGSMDemo --panel-sim panel-sim [--walk] [--shots DIR]
+
+On a display the program shows there and you click its buttons; the panel restarts when a
+script tells it to, as the real one does. With no display (or --walk) the program runs on a
+private Xvfb, the buttons are clicked for you through the whole demonstration and a
+screenshot of every state is left in DIR.
+"""
+import argparse
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from umockpanel import Rig, lines, testbed_env, wait_for  # noqa: E402
+
+# Button centres in the window's client area.
+START, END, LITTLE, OFF, FULL = (115, 358), (129, 389), (422, 327), (426, 358), (402, 389)
+WINDOW_NAME = 'Брек GSM'
+WIDTH, HEIGHT = 640, 493
+TRAFFIC_LINE = re.compile(r'^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (OUT: |IN:  )(.*)$')
+
+
+def x_env(display):
+    """X clients and the X server must not see the umockdev preload."""
+    env = {k: v for k, v in os.environ.items() if k not in ('LD_PRELOAD', 'UMOCKDEV_DIR')}
+    env['DISPLAY'] = display
+    return env
+
+
+class Xvfb:
+    def __init__(self):
+        self.proc = None
+        for n in range(90, 140):
+            if not os.path.exists(f'/tmp/.X11-unix/X{n}') and not os.path.exists(f'/tmp/.X{n}-lock'):
+                self.display = f':{n}'
+                break
+        else:
+            raise RuntimeError('no free X display number')
+        self.proc = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+                                     env=x_env(self.display), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        ok = wait_for(lambda: subprocess.run(['xdpyinfo'], env=x_env(self.display), stdout=subprocess.DEVNULL,
+                                             stderr=subprocess.DEVNULL).returncode == 0, 10)
+        if not ok:
+            raise RuntimeError('Xvfb did not start')
+
+    def close(self):
+        if self.proc:
+            self.proc.terminate()
+            self.proc.wait()
+
+
+class Program:
+    """The program copied into its own folder, with a settings file that turns the traffic
+    log on, so what it said and heard can be read back."""
+
+    def __init__(self, exe, folder, display):
+        self.folder, self.display = folder, display
+        self.exe = os.path.join(folder, os.path.basename(exe))
+        shutil.copy2(exe, self.exe)
+        with open(os.path.join(folder, 'BrekGSMDemo.ini'), 'wb') as f:
+            f.write(b'[ProgrammSet]\r\nControllerLogFileName=' + os.path.join(folder, 'Panel.txt').encode() +
+                    b'\r\nErrorLogFileName=' + os.path.join(folder, 'ErrorLog.log').encode() + b'\r\n')
+        env = testbed_env(DISPLAY=display, XDG_RUNTIME_DIR=folder)
+        self.output = open(os.path.join(folder, 'output.txt'), 'w')
+        self.proc = subprocess.Popen([self.exe], cwd=folder, env=env, stdout=self.output, stderr=subprocess.STDOUT)
+        self.window = None
+
+    def x(self, *args, capture=False):
+        r = subprocess.run(list(args), env=x_env(self.display), stdout=subprocess.PIPE if capture else subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        return r.stdout if capture else r.returncode
+
+    def wait_window(self, timeout=15):
+        def found():
+            out = self.x('xdotool', 'search', '--onlyvisible', '--name', WINDOW_NAME, capture=True).split()
+            self.window = out[0].decode() if out else None
+            return self.window is not None
+        if not wait_for(found, timeout):
+            raise RuntimeError('the window did not appear')
+
+    def click(self, at):
+        self.x('xdotool', 'mousemove', '--window', self.window, str(at[0]), str(at[1]), 'click', '1')
+
+    def pixels(self):
+        return self.x('import', '-window', self.window, '-depth', '8', 'rgb:-', capture=True)
+
+    def settled_shot(self, path, timeout=5):
+        """Waits until two captures a moment apart agree, and keeps that picture."""
+        last = self.pixels()
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            time.sleep(0.25)
+            now = self.pixels()
+            if now == last and len(now) == WIDTH * HEIGHT * 3:
+                break
+            last = now
+        subprocess.run(['convert', '-size', f'{WIDTH}x{HEIGHT}', '-depth', '8', 'rgb:-', path],
+                       input=last, check=True)
+        return last
+
+    def traffic(self):
+        """The traffic log's lines as (OUT|IN, text); a line of another shape as ('?', line)."""
+        out = []
+        for name in sorted(glob.glob(os.path.join(self.folder, 'Panel*.log'))):
+            with open(name, 'rb') as f:
+                for raw in f.read().decode('cp1251').split('\r\n'):
+                    m = TRAFFIC_LINE.match(raw)
+                    if m:
+                        out.append((m.group(1).split(':')[0], m.group(2)))
+                    elif raw:
+                        out.append(('?', raw))
+        return out
+
+    def error_log(self):
+        try:
+            with open(os.path.join(self.folder, 'ErrorLog.log'), 'rb') as f:
+                return f.read().decode('cp1251')
+        except FileNotFoundError:
+            return ''
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.output.close()
+
+
+def walk_through(rig, program, shots, say=print):
+    """Clicks through a whole demonstration, waiting for the panel to hear each step, and
+    leaves one screenshot per state. Raises when a step does not happen."""
+    t = rig.transcript
+    heard = lambda text, after=0: text in lines(t)[after:]  # noqa: E731
+
+    def step(name, done, timeout):
+        if not wait_for(done, timeout):
+            raise AssertionError(f'{name}: did not happen within {timeout} s; the panel heard {lines(t)[-5:]!r}')
+        path = os.path.join(shots, f'{len(os.listdir(shots)) + 1:02d}-{name}.png')
+        program.settled_shot(path)
+        say(f'{name}: {path}')
+
+    program.wait_window()
+    step('waiting', lambda: True, 1)
+    rig.plug()
+    step('connected', lambda: any(d == 'IN' and 'ZOLVA_SN=' in s for d, s in program.traffic()), 10)
+
+    mark = len(lines(t))
+    program.click(START)
+    step('loading-demo', lambda: len(lines(t)) > mark, 5)
+    restarts = rig.restarts
+    step('demo-loaded', lambda: rig.restarts > restarts and any(x.startswith('TIME=') for x in lines(t)[mark:]), 60)
+
+    for name, button, command in (('money-little', LITTLE, 'ARM_ALLOWED=2'), ('money-off', OFF, 'ARM_ALLOWED=3'),
+                                  ('money-full', FULL, 'ARM_ALLOWED=0')):
+        mark = len(lines(t))
+        program.click(button)
+        step(name, lambda: heard(command, mark), 5)
+
+    mark = len(lines(t))
+    program.click(END)
+    step('loading-factory', lambda: heard('ftdef', mark), 5)
+    restarts = rig.restarts
+    step('factory-restored', lambda: rig.restarts > restarts and lines(t)[-1:] == ['AUTH=5916'], 60)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument('--program', required=True)
+    ap.add_argument('--panel-sim', required=True)
+    ap.add_argument('--walk', action='store_true', help='click through the demonstration on a private display')
+    ap.add_argument('--shots', default='demo-shots', help='where the screenshots go')
+    args = ap.parse_args()
+    os.environ['PANEL_SIM'] = os.path.abspath(args.panel_sim)
+    walk = args.walk or not os.environ.get('DISPLAY')
+    folder = tempfile.mkdtemp(prefix='brek-demo-')
+    rig = Rig(os.path.join(folder, 'panel-transcript.txt'))
+    xvfb = Xvfb() if walk else None
+    program = Program(os.path.abspath(args.program), folder, xvfb.display if walk else os.environ['DISPLAY'])
+    try:
+        if walk:
+            shots = os.path.abspath(args.shots)
+            shutil.rmtree(shots, ignore_errors=True)
+            os.makedirs(shots)
+            print(f'No display given: clicking through the demonstration on Xvfb {xvfb.display}.')
+            walk_through(rig, program, shots)
+            print(f'Done. Screenshots in {shots}')
+        else:
+            rig.plug()
+            print('The simulated panel is plugged in; close the window to end the demonstration.')
+            program.proc.wait()
+    finally:
+        program.close()
+        rig.close()
+        if xvfb:
+            xvfb.close()
+    print(f'Traffic log and the panel\'s transcript: {folder}')
+
+
+if __name__ == '__main__':
+    main()

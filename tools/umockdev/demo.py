@@ -20,7 +20,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from umockpanel import Rig, lines, testbed_env, wait_for  # noqa: E402
+from umockpanel import Rig, die_with_parent, lines, testbed_env, wait_for  # noqa: E402
 
 # Button centres in the window's client area.
 START, END, LITTLE, OFF, FULL = (115, 358), (129, 389), (422, 327), (426, 358), (402, 389)
@@ -46,7 +46,8 @@ class Xvfb:
         else:
             raise RuntimeError('no free X display number')
         self.proc = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
-                                     env=x_env(self.display), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                     env=x_env(self.display), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     preexec_fn=die_with_parent)
         ok = wait_for(lambda: subprocess.run(['xdpyinfo'], env=x_env(self.display), stdout=subprocess.DEVNULL,
                                              stderr=subprocess.DEVNULL).returncode == 0, 10)
         if not ok:
@@ -71,7 +72,8 @@ class Program:
                     b'\r\nErrorLogFileName=' + os.path.join(folder, 'ErrorLog.log').encode() + b'\r\n')
         env = testbed_env(DISPLAY=display, XDG_RUNTIME_DIR=folder)
         self.output = open(os.path.join(folder, 'output.txt'), 'w')
-        self.proc = subprocess.Popen([self.exe], cwd=folder, env=env, stdout=self.output, stderr=subprocess.STDOUT)
+        self.proc = subprocess.Popen([self.exe], cwd=folder, env=env, stdout=self.output, stderr=subprocess.STDOUT,
+                                     preexec_fn=die_with_parent)
         self.window = None
 
     def x(self, *args, capture=False):
@@ -140,21 +142,24 @@ class Program:
 
 def walk_through(rig, program, shots, say=print):
     """Clicks through a whole demonstration, waiting for the panel to hear each step, and
-    leaves one screenshot per state. Raises when a step does not happen."""
+    leaves one screenshot per state. Raises when a step does not happen; returns the states
+    as (name, pixels)."""
     t = rig.transcript
+    seen = []
     heard = lambda text, after=0: text in lines(t)[after:]  # noqa: E731
+    serial_replies = lambda: sum(d == 'IN' and 'ZOLVA_SN=' in s for d, s in program.traffic())  # noqa: E731
 
     def step(name, done, timeout):
         if not wait_for(done, timeout):
             raise AssertionError(f'{name}: did not happen within {timeout} s; the panel heard {lines(t)[-5:]!r}')
         path = os.path.join(shots, f'{len(os.listdir(shots)) + 1:02d}-{name}.png')
-        program.settled_shot(path)
+        seen.append((name, program.settled_shot(path)))
         say(f'{name}: {path}')
 
     program.wait_window()
     step('waiting', lambda: True, 1)
     rig.plug()
-    step('connected', lambda: any(d == 'IN' and 'ZOLVA_SN=' in s for d, s in program.traffic()), 10)
+    step('connected', lambda: serial_replies() > 0, 10)
 
     mark = len(lines(t))
     program.click(START)
@@ -172,7 +177,10 @@ def walk_through(rig, program, shots, say=print):
     program.click(END)
     step('loading-factory', lambda: heard('ftdef', mark), 5)
     restarts = rig.restarts
-    step('factory-restored', lambda: rig.restarts > restarts and lines(t)[-1:] == ['AUTH=5916'], 60)
+    serials = serial_replies()
+    # Back to connected: after the restart it logs in and reads the serial number again.
+    step('factory-restored', lambda: rig.restarts > restarts and serial_replies() > serials, 60)
+    return seen
 
 
 def main():

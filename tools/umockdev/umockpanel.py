@@ -15,6 +15,13 @@ TESTBED = UMockdev.Testbed.new()
 NEXT_NODE = [0]
 
 
+def die_with_parent():
+    """preexec_fn for children that must not outlive a harness that is killed."""
+    import ctypes
+    import signal
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
 def testbed_env(**extra):
     """An environment for a child that sees the testbed: the testbed sets UMOCKDEV_DIR in the
     C environment, which os.environ does not mirror."""
@@ -66,6 +73,7 @@ class Panel:
                                          '--restart', str(restart_ms)], pass_fds=[self.fd], stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True)
             threading.Thread(target=self._watch, daemon=True).start()
+        self.announced = time.monotonic()
         for p in reversed(self.syspaths):
             tb.uevent(p, 'add')
 

@@ -97,4 +97,6 @@ for size in 16 32; do
     -fill '#c9c6c0' -draw 'rectangle 8,21 12,24' -draw 'rectangle 14,21 18,24' -draw 'rectangle 20,21 24,24' \
     -resize ${size}x${size} PNG32:"$out/icon${size}.png"
 done
-echo "wrote $out/background.bmp, icon16.png, icon32.png"
+# The Windows program carries both sizes in one icon resource.
+convert "$out/icon16.png" "$out/icon32.png" "$out/icon.ico"
+echo "wrote $out/background.bmp, icon16.png, icon32.png, icon.ico"

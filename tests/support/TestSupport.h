@@ -35,4 +35,10 @@ class Sandbox : public ::testing::Test {
   LocalDateTime now_{2026, 12, 6, 17, 45, 12, 345};
 };
 
+// What the simulated panel hears from connecting through the demo settings and their
+// completion after the restart, without the final "TIME=" line.
+std::vector<std::string> ExpectedDemoLoadTranscript(std::uint32_t account);
+// The simulated panel's transcript file, a line each.
+std::vector<std::string> TranscriptLines(const std::filesystem::path& p);
+
 }  // namespace brek::test

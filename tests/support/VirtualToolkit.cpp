@@ -146,4 +146,20 @@ std::size_t VirtualToolkit::LiveTimers() const {
   return n;
 }
 
+bool RunRealTime(VirtualToolkit& ui, const std::function<bool()>& done, int timeoutMs) {
+  const auto start = std::chrono::steady_clock::now();
+  std::uint64_t moved = 0;
+  while (!done()) {
+    const auto elapsed = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    if (elapsed > static_cast<std::uint64_t>(timeoutMs)) return false;
+    if (elapsed > moved) {
+      ui.Advance(elapsed - moved);
+      moved = elapsed;
+    }
+    ui.RunUntil([] { return false; }, 1);
+  }
+  return true;
+}
+
 }  // namespace brek::test

@@ -70,4 +70,8 @@ class VirtualToolkit : public Toolkit {
   std::deque<std::function<void()>> posted_;
 };
 
+// Moves the virtual clock with the real one, running posted calls as they come, until
+// done or timeoutMs of real time passed.
+bool RunRealTime(VirtualToolkit& ui, const std::function<bool()>& done, int timeoutMs);
+
 }  // namespace brek::test

@@ -1,7 +1,6 @@
-#include <unistd.h>
-
 #include "common/CMLEncode.h"
 #include "common/CommonUtils.h"
+#include "common/ProgramPath.h"
 #include "common/VersionRecord.h"
 #include "support/TestSupport.h"
 
@@ -63,11 +62,7 @@ TEST_F(Versions, AnOverlongVersionIsLoggedUnderCheckHardVersion) {
 }
 
 TEST_F(Versions, FileVersionIsReadBackFromTheExecutable) {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = 0;
-  EXPECT_EQ(GetFileVersion(self), "1.21.50");
+  EXPECT_EQ(GetFileVersion(ExecutablePath()), "1.21.50");
   EXPECT_EQ(GetFileVersion("/bin/sh"), "");  // an executable without the record
   EXPECT_EQ(GetFileVersion((Dir() / "missing.exe").string()), "");
   EXPECT_EQ(GetFileVersion(""), "");

@@ -1,0 +1,28 @@
+// Program entry of the Windows program.
+#include <memory>
+
+#include "app/BrekGSMDemoMain.h"
+#include "common/ProgramPath.h"
+#include "serial/win32/Win32SerialDevices.h"
+#include "ui/win32/MainWindow.h"
+#include "ui/win32/Win32Toolkit.h"
+
+int main() {
+  brek::Win32Toolkit toolkit;
+  brek::MainWindowControls controls;
+  int rc = 0;
+  {
+    // Created hidden: the start-up timer shows it, or ends the program with a message.
+    brek::Win32MainWindow window(controls, toolkit);
+    toolkit.SetMainWindow(window.Handle());
+    brek::Win32SerialDevices devices(window.Handle());
+    window.OnDeviceChange = [&devices](std::uintptr_t w, std::intptr_t l) { devices.OnDeviceChangeMessage(w, l); };
+    auto form = std::make_unique<brek::TBrekGSMDemoMainForm>(
+        brek::FormContext{&toolkit, &controls, brek::ExecutablePath(), &devices});
+    rc = toolkit.Run();
+    form.reset();
+    window.OnDeviceChange = nullptr;
+    toolkit.SetMainWindow(nullptr);
+  }
+  return rc;
+}

@@ -1,0 +1,185 @@
+// The driver on the Windows communications API: "\\.\COMn" opened exclusively with
+// overlapped I/O, a reader blocked in WaitCommEvent, bounded overlapped writes.
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "serial/ComPortDrv.h"
+
+#include <windows.h>
+
+namespace brek {
+namespace {
+
+constexpr THandle kClosed = static_cast<THandle>(-1);
+constexpr DWORD kOpenMask = 0x1D;  // received character, output empty, CTS, DSR
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+// Where WaitCommEvent fails at once (a vanished device; Wine on a pty), the reader pauses
+// this long, woken early by the closing, and then reads what is queued: no spin, no stall.
+constexpr DWORD kFailedWaitPauseMs = 10;
+
+HANDLE H(THandle h) { return reinterpret_cast<HANDLE>(h); }
+THandle T(HANDLE h) { return reinterpret_cast<THandle>(h); }
+
+std::string DeviceName(std::int32_t number) { return "\\\\.\\COM" + std::to_string(number); }
+
+HANDLE OpenDevice(std::int32_t number) {
+  return CreateFileA(DeviceName(number).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+::DCB ToSystemDcb(const brek::DCB& d) {
+  static_assert(sizeof(::DCB) == sizeof(brek::DCB), "the record keeps the system's layout");
+  ::DCB out;
+  std::memcpy(&out, &d, sizeof out);
+  return out;
+}
+
+void CloseDevice(TCommDrvRec& rec) {
+  CloseHandle(H(rec.Handle));
+  rec.Handle = kClosed;
+  if (rec.WakeHandle != kClosed) CloseHandle(H(rec.WakeHandle));
+  rec.WakeHandle = kClosed;
+}
+
+DWORD Queued(TCommDrvRec& rec) {
+  DWORD errors = 0;
+  ::COMSTAT stat{};
+  if (!ClearCommError(H(rec.Handle), &errors, &stat)) return 0;
+  return stat.cbInQue;
+}
+
+}  // namespace
+
+bool SystemCommOpen(TCommDrvRec& rec) {
+  HANDLE h = OpenDevice(rec.PortNumber);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  rec.Handle = T(h);
+  bool ok = SetCommMask(h, kOpenMask);
+  if (ok) ok = SetupComm(h, static_cast<DWORD>(rec.InpBufSize), OutQueueSize);
+  if (ok) ok = PurgeComm(h, kPurgeAll);
+  if (ok) {
+    ::DCB dcb = ToSystemDcb(rec.Dcb);
+    ok = SetCommState(h, &dcb);
+  }
+  HANDLE wake = ok ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+  if (ok && !wake) ok = false;
+  if (wake) rec.WakeHandle = T(wake);
+  if (!ok) {
+    CloseDevice(rec);
+    return false;
+  }
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+  SetCommTimeouts(h, &timeouts);
+  rec.Stop = false;
+  rec.InpBufRead = false;
+  rec.ReceivedBytes = 0;
+  rec.StartInInpBuf = 0;
+  try {
+    rec.ReaderThread = std::thread([&rec] { CommReader(rec); });
+  } catch (const std::system_error&) {
+    CloseDevice(rec);
+    return false;
+  }
+  return true;
+}
+
+void SystemCommClose(TCommDrvRec& rec) {
+  if (rec.Handle == kClosed) return;
+  rec.Stop = true;
+  SetCommMask(H(rec.Handle), 0);  // completes the reader's pending wait
+  SetEvent(H(rec.WakeHandle));    // and ends its pause after a failed wait
+  // The reader must be gone before the handle is closed or the ring freed.
+  if (rec.ReaderThread.joinable()) rec.ReaderThread.join();
+  PurgeComm(H(rec.Handle), kPurgeAll);
+  {
+    std::lock_guard lock(rec.RingMutex);
+    rec.InpBufRead = false;
+    rec.ReceivedBytes = 0;
+    rec.StartInInpBuf = 0;
+  }
+  CloseDevice(rec);
+}
+
+std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count) {
+  if (handle == kClosed || count == 0 || !bytes) return 0;
+  OVERLAPPED ov{};
+  ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!ov.hEvent) return 0;
+  DWORD written = 0;
+  if (!WriteFile(H(handle), bytes, count, &written, &ov)) {
+    written = 0;
+    if (GetLastError() == ERROR_IO_PENDING) {
+      if (WaitForSingleObject(ov.hEvent, kWriteTimeoutMs) != WAIT_OBJECT_0) CancelIoEx(H(handle), &ov);
+      // After a cancel this collects what went out before it.
+      GetOverlappedResult(H(handle), &ov, &written, TRUE);
+    }
+  }
+  CloseHandle(ov.hEvent);
+  return written;
+}
+
+void CommSetQueues(TCommDrvRec& rec) {
+  if (rec.Handle != kClosed) SetupComm(H(rec.Handle), static_cast<DWORD>(rec.InpBufSize), OutQueueSize);
+}
+
+namespace {
+thread_local OVERLAPPED* gReaderOverlapped = nullptr;  // the reader's own record
+}
+
+std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t count) {
+  if (count == 0 || !gReaderOverlapped) return 0;
+  OVERLAPPED& ov = *gReaderOverlapped;
+  DWORD got = 0;
+  if (!ReadFile(H(rec.Handle), address, count, &got, &ov)) {
+    got = 0;
+    if (GetLastError() != ERROR_IO_PENDING) return 0;
+    if (!GetOverlappedResult(H(rec.Handle), &ov, &got, TRUE)) return 0;
+    ResetEvent(ov.hEvent);
+  }
+  return got;
+}
+
+std::uint32_t CommReader(TCommDrvRec& rec) {
+  OVERLAPPED ov{};
+  ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!ov.hEvent) return 0;
+  gReaderOverlapped = &ov;
+  HANDLE h = H(rec.Handle);
+  while (!rec.Stop) {
+    DWORD events = 0;
+    if (WaitCommEvent(h, &events, &ov)) {
+      // completed at once
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+      DWORD unused = 0;
+      if (WaitForSingleObject(ov.hEvent, INFINITE) != WAIT_OBJECT_0 || !GetOverlappedResult(h, &ov, &unused, FALSE))
+        events = 0;
+      ResetEvent(ov.hEvent);
+    } else {
+      // No wait to be had: pause, then take what is queued as an arrival.
+      WaitForSingleObject(H(rec.WakeHandle), kFailedWaitPauseMs);
+      events = 0;
+      if (!rec.Stop && Queued(rec) > 0) events = EV_RXCHAR;
+    }
+    DWORD errors = 0;
+    ::COMSTAT stat{};
+    if (ClearCommError(h, &errors, &stat)) rec.ComStat.cbInQue = stat.cbInQue;
+    else rec.ComStat.cbInQue = 0;
+    if (rec.Stop) break;
+    if (!(events & EV_RXCHAR)) continue;
+    CommStoreInput(rec, rec.ComStat.cbInQue,
+                   [&rec](std::uint8_t* at, std::uint32_t count) { return CommRead(rec, at, count); });
+  }
+  gReaderOverlapped = nullptr;
+  CloseHandle(ov.hEvent);
+  return 0;
+}
+
+bool SystemCommProbe(std::int32_t number) {
+  HANDLE h = OpenDevice(number);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+}  // namespace brek

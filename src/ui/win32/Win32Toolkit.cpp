@@ -1,0 +1,186 @@
+#include "ui/win32/Win32Toolkit.h"
+
+#include <string>
+
+#include "common/Cp1251.h"
+
+#include <windows.h>
+
+namespace brek {
+namespace {
+
+constexpr UINT kPostedMessage = WM_APP + 1;
+const wchar_t* const kMessageWindowClass = L"BrekGSMDemoToolkit";
+
+LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* tk = reinterpret_cast<Win32Toolkit*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (tk && msg == WM_TIMER) {
+    tk->OnTimerMessage(static_cast<std::uintptr_t>(wParam));
+    return 0;
+  }
+  if (tk && msg == kPostedMessage) {
+    tk->OnPostedMessage();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+HWND Hwnd(void* h) { return static_cast<HWND>(h); }
+
+}  // namespace
+
+std::wstring ToWide(const std::string& cp1251) {
+  const std::u16string u = Cp1251ToUtf16(cp1251);
+  return std::wstring(u.begin(), u.end());
+}
+
+class Win32Timer : public Timer {
+ public:
+  Win32Timer(Win32Toolkit& tk, unsigned interval, std::function<void()> onTimer)
+      : tk_(tk), id_(tk.nextTimerId_++), interval_(interval) {
+    tk_.timers_[id_] = std::make_shared<std::function<void()>>(std::move(onTimer));
+  }
+  ~Win32Timer() override {
+    // Safe inside the timer's own tick: the tick holds its own reference to the handler.
+    KillTimer(Hwnd(tk_.messageWindow_), id_);
+    tk_.timers_.erase(id_);
+  }
+  void SetEnabled(bool enabled) override {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    if (enabled)
+      SetTimer(Hwnd(tk_.messageWindow_), id_, interval_, nullptr);
+    else
+      KillTimer(Hwnd(tk_.messageWindow_), id_);
+  }
+  bool Enabled() const override { return enabled_; }
+  void SetInterval(unsigned ms) override {
+    interval_ = ms;
+    if (enabled_) SetTimer(Hwnd(tk_.messageWindow_), id_, interval_, nullptr);  // restarts the count
+  }
+  unsigned Interval() const override { return interval_; }
+
+ private:
+  Win32Toolkit& tk_;
+  std::uintptr_t id_;
+  unsigned interval_;
+  bool enabled_ = false;
+};
+
+Win32Toolkit::Win32Toolkit() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = MessageWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kMessageWindowClass;
+  RegisterClassW(&wc);
+  HWND h = CreateWindowExW(0, kMessageWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  messageWindow_ = h;
+}
+
+Win32Toolkit::~Win32Toolkit() {
+  SetWindowLongPtrW(Hwnd(messageWindow_), GWLP_USERDATA, 0);
+  DestroyWindow(Hwnd(messageWindow_));
+}
+
+std::unique_ptr<Timer> Win32Toolkit::CreateTimer(unsigned intervalMs, bool enabled, std::function<void()> onTimer) {
+  auto t = std::make_unique<Win32Timer>(*this, intervalMs, std::move(onTimer));
+  t->SetEnabled(enabled);
+  return t;
+}
+
+void Win32Toolkit::OnTimerMessage(std::uintptr_t id) {
+  const auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  const std::shared_ptr<std::function<void()>> handler = it->second;
+  Dispatch(*handler);
+}
+
+void Win32Toolkit::PostToUiThread(std::function<void()> call) {
+  {
+    std::lock_guard lock(postedMutex_);
+    posted_.push_back(std::move(call));
+  }
+  PostMessageW(Hwnd(messageWindow_), kPostedMessage, 0, 0);
+}
+
+void Win32Toolkit::OnPostedMessage() {
+  std::function<void()> call;
+  {
+    std::lock_guard lock(postedMutex_);
+    if (posted_.empty()) return;
+    call = std::move(posted_.front());
+    posted_.pop_front();
+  }
+  Dispatch(call);
+}
+
+void Win32Toolkit::Sleep(unsigned ms) { ::Sleep(ms); }
+
+void Win32Toolkit::DispatchOne(void* m) {
+  MSG* msg = static_cast<MSG*>(m);
+  if (window_ && IsWindow(Hwnd(window_)) && IsDialogMessageW(Hwnd(window_), msg)) return;
+  TranslateMessage(msg);
+  DispatchMessageW(msg);
+}
+
+void Win32Toolkit::ProcessMessagesFor(unsigned ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));  // for the outer loop
+        return;
+      }
+      DispatchOne(&msg);
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+  }
+}
+
+void Win32Toolkit::ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+  HWND owner = window_ && IsWindowVisible(Hwnd(window_)) ? Hwnd(window_) : nullptr;
+  MessageBoxW(owner, ToWide(text).c_str(), ToWide(caption).c_str(), flags);
+}
+
+void Win32Toolkit::ShowMainWindow() {
+  HWND w = Hwnd(window_);
+  if (!w) return;
+  RECT area{}, frame{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  GetWindowRect(w, &frame);
+  const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  SetWindowPos(w, nullptr, area.left + (area.right - area.left - width) / 2, area.top + (area.bottom - area.top - height) / 2,
+               0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  ShowWindow(w, SW_SHOW);
+  UpdateWindow(w);
+}
+
+void Win32Toolkit::CloseMainWindow() {
+  if (window_ && IsWindow(Hwnd(window_))) DestroyWindow(Hwnd(window_));
+  if (!quitting_) PostQuitMessage(0);  // a window never shown does not end the loop by itself
+  quitting_ = true;
+}
+
+void Win32Toolkit::SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) {
+  onException_ = std::move(handler);
+}
+
+void Win32Toolkit::Dispatch(const std::function<void()>& call) const { DispatchGuarded(call, onException_); }
+
+void Win32Toolkit::HandleException(const std::exception& e) const { HandleApplicationException(e, onException_); }
+
+int Win32Toolkit::Run() {
+  MSG msg;
+  for (;;) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0 || got == -1) break;
+    DispatchOne(&msg);
+  }
+  return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : 0;
+}
+
+}  // namespace brek

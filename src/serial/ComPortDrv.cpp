@@ -78,6 +78,13 @@ void CommTakeBytes(TCommDrvRec& rec, std::int32_t count) {
   rec.ReceivedBytes.store(held - count);
 }
 
+void CommEmptyRing(TCommDrvRec& rec) {
+  std::lock_guard lock(rec.RingMutex);
+  rec.InpBufRead = false;
+  rec.ReceivedBytes = 0;
+  rec.StartInInpBuf = 0;
+}
+
 void CommRingRestart(TCommDrvRec& rec) {
   std::lock_guard lock(rec.RingMutex);
   rec.StartInInpBuf.store(0);

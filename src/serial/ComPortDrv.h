@@ -105,5 +105,7 @@ bool SystemCommProbe(std::int32_t number);
 // The consumer's side of the ring, each change atomic with respect to the reader.
 void CommTakeBytes(TCommDrvRec& rec, std::int32_t count);   // start += count, received -= count
 void CommRingRestart(TCommDrvRec& rec);                     // start := 0 at the end of the block
+// The closing's emptying of the ring: nothing held, nothing being read.
+void CommEmptyRing(TCommDrvRec& rec);
 
 }  // namespace brek

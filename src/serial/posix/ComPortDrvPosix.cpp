@@ -173,12 +173,7 @@ void SystemCommClose(TCommDrvRec& rec) {
   // The reader must be gone before the descriptor number can be reused or the ring freed.
   if (rec.ReaderThread.joinable()) rec.ReaderThread.join();
   tcflush(Fd(rec.Handle), TCIOFLUSH);
-  {
-    std::lock_guard lock(rec.RingMutex);
-    rec.InpBufRead = false;
-    rec.ReceivedBytes = 0;
-    rec.StartInInpBuf = 0;
-  }
+  CommEmptyRing(rec);
   CloseDevice(rec);
 }
 

@@ -92,12 +92,7 @@ void SystemCommClose(TCommDrvRec& rec) {
   // The reader must be gone before the handle is closed or the ring freed.
   if (rec.ReaderThread.joinable()) rec.ReaderThread.join();
   PurgeComm(H(rec.Handle), kPurgeAll);
-  {
-    std::lock_guard lock(rec.RingMutex);
-    rec.InpBufRead = false;
-    rec.ReceivedBytes = 0;
-    rec.StartInInpBuf = 0;
-  }
+  CommEmptyRing(rec);
   CloseDevice(rec);
 }
 

@@ -55,6 +55,8 @@ class DialogueFixture : public Sandbox {
   std::vector<std::string> TrafficLog() const { return ErrorLogLines(Dir() / "logs" / ("Panel" + Today() + ".log")); }
   std::vector<std::string> ProgramErrorLog() const { return ErrorLogLines(Dir() / "ErrorLog.log"); }
   static std::string Today() { return "20261206"; }
+
+ public:
   // The start script as it is handed out for an account number.
   static std::vector<std::string> StartScript(std::uint32_t account) {
     TCommandsList list("");
@@ -66,6 +68,7 @@ class DialogueFixture : public Sandbox {
     return out;
   }
 
+ protected:
   MainWindowControls window;
   std::unique_ptr<VirtualToolkit> ui;
   std::unique_ptr<sim::FakeSerialDevices> devices;

@@ -37,21 +37,22 @@ def x_env(display):
 
 
 class Xvfb:
+    """A private X server; it picks a free display number itself, so parallel tests never share one."""
+
     def __init__(self):
-        self.proc = None
-        for n in range(90, 140):
-            if not os.path.exists(f'/tmp/.X11-unix/X{n}') and not os.path.exists(f'/tmp/.X{n}-lock'):
-                self.display = f':{n}'
-                break
-        else:
-            raise RuntimeError('no free X display number')
-        self.proc = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
-                                     env=x_env(self.display), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     preexec_fn=die_with_parent)
-        ok = wait_for(lambda: subprocess.run(['xdpyinfo'], env=x_env(self.display), stdout=subprocess.DEVNULL,
-                                             stderr=subprocess.DEVNULL).returncode == 0, 10)
-        if not ok:
-            raise RuntimeError('Xvfb did not start')
+        read, write = os.pipe()
+        self.proc = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+                                     env=x_env(os.environ.get('DISPLAY', '')), pass_fds=[write],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        os.close(write)
+        number = b''
+        with os.fdopen(read, 'rb') as f:
+            while not number.endswith(b'\n'):
+                chunk = f.read(1)
+                if not chunk:
+                    raise RuntimeError('Xvfb did not start')
+                number += chunk
+        self.display = ':' + number.decode().strip()
 
     def close(self):
         if self.proc:

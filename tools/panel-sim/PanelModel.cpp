@@ -13,7 +13,7 @@ std::string Upper(std::string s) {
 }
 }  // namespace
 
-PanelModel::PanelModel(PanelConfig config) : config_(std::move(config)), bootloader_(config_.bootloaderFirst) {}
+PanelModel::PanelModel(PanelConfig config) : config_(std::move(config)), bootloader_(config_.bootloaderFirst || config_.stuckInBootloader) {}
 
 std::vector<PanelOutput> PanelModel::Receive(std::string_view bytes) {
   std::vector<PanelOutput> out;
@@ -34,7 +34,7 @@ std::vector<PanelOutput> PanelModel::Receive(std::string_view bytes) {
 
 bool PanelModel::TakeRestartRequest() { return std::exchange(restartRequested_, false); }
 
-void PanelModel::Restarted() { bootloader_ = false; }
+void PanelModel::Restarted() { bootloader_ = config_.stuckInBootloader; }
 
 std::vector<std::string> PanelModel::Commands() const {
   std::vector<std::string> c;
@@ -44,6 +44,7 @@ std::vector<std::string> PanelModel::Commands() const {
 
 std::vector<PanelOutput> PanelModel::Answer(const std::string& line) {
   if (line.empty()) return {};
+  if (config_.valueErrorToAll) return {Line("value error")};
   if (line == "VERSION?") return {Line(bootloader_ ? "Bootloader v2.0" : "Brek GSM Main ver=" + config_.version)};
   if (bootloader_) {
     if (line == "START_MAIN") restartRequested_ = true;

@@ -16,6 +16,9 @@ enum class ScriptReply { Ok, Echo, KeyValue, ValueError, Unknown, Silence };
 struct PanelConfig {
   std::string version = "5.1.10.6";
   bool bootloaderFirst = false;  // the first "VERSION?" finds the start-up program
+  bool stuckInBootloader = false;  // and it never leaves it
+  bool valueErrorToAll = false;    // every line is answered "value error"
+  std::string noise;               // sent before every answer (garbage lines)
   PasswordMode password = PasswordMode::Accept;
   std::string wrongPasswordLine = "ERROR: WRONG PASSWORD";
   std::string serial = "123456";  // or "NOT SET"
@@ -51,7 +54,7 @@ class PanelModel {
 
  private:
   std::vector<PanelOutput> Answer(const std::string& line);
-  PanelOutput Line(const std::string& text) const { return {config_.replyDelayMs, text + config_.lineEnd}; }
+  PanelOutput Line(const std::string& text) const { return {config_.replyDelayMs, config_.noise + text + config_.lineEnd}; }
 
   PanelConfig config_;
   bool bootloader_;

@@ -88,6 +88,7 @@ class Context:
         for p in self.panels:
             if not p.gone:
                 p.unplug()
+            p.finish_removal()
 
 
 def check(cond, what):
@@ -129,6 +130,20 @@ def unplugged_and_replugged(c):
         check(s.wait_state(WAIT_CONNECTED, 3), 'back to waiting after the unplug')
         c.plug()  # comes back under the next name
         check(s.wait_state(WAIT_CONNECT, 5), 'connected again under the next node name')
+    finally:
+        s.stop()
+
+
+def removal_announced_before_the_node_goes(c):
+    p = c.plug()
+    s = Subject(c.dir)
+    try:
+        check(s.wait_state(WAIT_CONNECT, 5), 'connected')
+        p.unplug(announce_only=True)
+        check(s.wait_state(WAIT_CONNECTED, 3), 'back to waiting though the node was still listed')
+        p.finish_removal()
+        c.plug()
+        check(s.wait_state(WAIT_CONNECT, 5), 'connected again')
     finally:
         s.stop()
 
@@ -185,7 +200,8 @@ def demo_with_restart(c):
         s.stop()
 
 
-SCENARIOS = [found_at_startup, plugged_later, unplugged_and_replugged, held_by_another_process,
+SCENARIOS = [found_at_startup, plugged_later, unplugged_and_replugged, removal_announced_before_the_node_goes,
+             held_by_another_process,
              unrelated_devices, demo_with_restart]
 
 passed = failed = 0

@@ -67,6 +67,7 @@ class Panel:
         self.fd = tb.get_dev_fd(f'/dev/ttyACM{n}')
         self.restarts = queue.Queue()
         self.gone = False
+        self.listed = True
         self.sim = None
         if serve:
             self.sim = subprocess.Popen([os.environ.get('PANEL_SIM', 'panel-sim'), '--fd', str(self.fd), '--transcript', transcript,
@@ -82,7 +83,9 @@ class Panel:
             if line.startswith('RESTART'):
                 self.restarts.put(int(line.split()[1]))
 
-    def unplug(self):
+    def unplug(self, announce_only=False):
+        """Pulls the cable. announce_only: the removal is announced while the device is
+        still listed (udev may deliver it so); finish_removal() then takes it away."""
         self.gone = True
         if self.sim:
             self.sim.kill()
@@ -93,6 +96,13 @@ class Panel:
         os.close(null)
         for p in self.syspaths:
             self.tb.uevent(p, 'remove')
+        if not announce_only:
+            self.finish_removal()
+
+    def finish_removal(self):
+        if not self.listed:
+            return
+        self.listed = False
         for p in self.syspaths:
             self.tb.remove_device(p)
         os.close(self.fd)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "common/Cp1251.h"
@@ -25,8 +26,9 @@ const char* Attr(udev_device* d, const char* name) {
   return v ? v : "";
 }
 
-// Serial ttys that belong to real hardware (a tty with a parent device), in udev's order.
-std::vector<TtyDevice> ListTtys(udev* u) {
+// Serial ttys that belong to real hardware (a tty with a parent device), in udev's order,
+// leaving out those whose removal was announced.
+std::vector<TtyDevice> ListTtys(udev* u, const std::function<bool(const std::string&)>& removed) {
   std::vector<TtyDevice> out;
   udev_enumerate* e = udev_enumerate_new(u);
   if (!e) return out;
@@ -34,7 +36,9 @@ std::vector<TtyDevice> ListTtys(udev* u) {
   udev_enumerate_scan_devices(e);
   udev_list_entry* entry;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
-    udev_device* d = udev_device_new_from_syspath(u, udev_list_entry_get_name(entry));
+    const char* syspath = udev_list_entry_get_name(entry);
+    if (removed(syspath)) continue;
+    udev_device* d = udev_device_new_from_syspath(u, syspath);
     if (!d) continue;
     const char* node = udev_device_get_devnode(d);
     udev_device* parent = udev_device_get_parent(d);
@@ -89,7 +93,7 @@ std::uint32_t UdevSerialDevices::QueryDosDevice(char* buffer, std::uint32_t size
     return 0;
   }
   std::string list;
-  for (const TtyDevice& t : ListTtys(udev_)) {
+  for (const TtyDevice& t : ListTtys(udev_, [this](const std::string& p) { return Removed(p); })) {
     const std::int32_t number = PortNumberForPath(t.node);
     RegisterPortDevice(number, t.node);
     list += "COM" + std::to_string(number) + '\0';
@@ -107,7 +111,7 @@ bool UdevSerialDevices::GetClassDevs(const std::string& instanceId, std::uint32_
   std::string vendor, product, serial;
   if (!udev_ || !ParseUsbInstanceId(instanceId, vendor, product, serial)) return false;
   set.clear();
-  for (const TtyDevice& t : ListTtys(udev_)) {
+  for (const TtyDevice& t : ListTtys(udev_, [this](const std::string& p) { return Removed(p); })) {
     if (!SameText(t.vendor, vendor) || !SameText(t.product, product) || !SameText(t.serial, serial)) continue;
     const std::string name = t.productName.empty() ? Utf8ToCp1251("Брек GSM") : Utf8ToCp1251(t.productName);
     set.push_back(name + " (COM" + std::to_string(PortNumberForPath(t.node)) + ")");
@@ -149,15 +153,29 @@ void UdevSerialDevices::Monitor(udev_monitor* monitor) {
     udev_device* d = udev_monitor_receive_device(monitor);
     if (!d) continue;
     const char* action = udev_device_get_action(d);
+    const char* syspath = udev_device_get_syspath(d);
     std::uint32_t event = 0;
     if (action && std::strcmp(action, "add") == 0) event = DBT_DEVICEARRIVAL;
     if (action && std::strcmp(action, "remove") == 0) event = DBT_DEVICEREMOVECOMPLETE;
+    if (event && syspath) {
+      // Recorded before the notice is posted, so the notice's handling already sees it.
+      std::lock_guard lock(removedMutex_);
+      if (event == DBT_DEVICEREMOVECOMPLETE)
+        removed_.insert(syspath);
+      else
+        removed_.erase(syspath);
+    }
     udev_device_unref(d);
     if (!event) continue;
     ui_.PostToUiThread([this, event] {
       if (onChange_) onChange_({event, DBT_DEVTYP_DEVICEINTERFACE});
     });
   }
+}
+
+bool UdevSerialDevices::Removed(const std::string& syspath) const {
+  std::lock_guard lock(removedMutex_);
+  return removed_.count(syspath) != 0;
 }
 
 std::string UdevSerialDevices::SystemErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }

@@ -3,6 +3,9 @@
 // stay for the life of the process, the panel's USB identity from the tty's USB parent,
 // and udev's add and remove events as device-change notices on the user-interface thread.
 #include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
 #include <thread>
 
 #include "serial/SerialDevices.h"
@@ -26,12 +29,17 @@ class UdevSerialDevices : public SerialDevices {
 
  private:
   void Monitor(udev_monitor* monitor);
+  bool Removed(const std::string& syspath) const;
 
   Toolkit& ui_;
   udev* udev_ = nullptr;
   std::function<void(const DeviceChangeMessage&)> onChange_;
   std::thread monitor_;
   int stopFd_ = -1;
+  // Devices whose removal was announced. udev may announce it while the device is still
+  // listed; a removal notice must find it gone, as a completed removal is.
+  mutable std::mutex removedMutex_;
+  std::set<std::string> removed_;
 };
 
 // "USB\VID_FFFF&PID_2331\TUVO" taken apart; false when it is not of that form.

@@ -1,6 +1,8 @@
 // The platform-free half of the driver: the record and the consumer's ring updates.
 #include "serial/ComPortDrv.h"
 
+#include <system_error>
+
 namespace brek {
 
 TCommDrvRec CommDrv;
@@ -76,6 +78,19 @@ void CommTakeBytes(TCommDrvRec& rec, std::int32_t count) {
   if (rec.InpBufSize > 0) start %= rec.InpBufSize;
   rec.StartInInpBuf.store(start);
   rec.ReceivedBytes.store(held - count);
+}
+
+bool CommStartReader(TCommDrvRec& rec) {
+  rec.Stop = false;
+  rec.InpBufRead = false;
+  rec.ReceivedBytes = 0;
+  rec.StartInInpBuf = 0;
+  try {
+    rec.ReaderThread = std::thread([&rec] { CommReader(rec); });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
 }
 
 void CommEmptyRing(TCommDrvRec& rec) {

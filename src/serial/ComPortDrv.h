@@ -107,5 +107,8 @@ void CommTakeBytes(TCommDrvRec& rec, std::int32_t count);   // start += count, r
 void CommRingRestart(TCommDrvRec& rec);                     // start := 0 at the end of the block
 // The closing's emptying of the ring: nothing held, nothing being read.
 void CommEmptyRing(TCommDrvRec& rec);
+// Steps 7 and 8 of an opening: the record's flags cleared, the reader started; false when
+// no thread could be had.
+bool CommStartReader(TCommDrvRec& rec);
 
 }  // namespace brek

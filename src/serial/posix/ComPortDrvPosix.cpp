@@ -148,15 +148,9 @@ bool SystemCommOpen(TCommDrvRec& rec) {
     CloseDevice(rec);
     return false;
   }
-  rec.Stop = false;
-  rec.InpBufRead = false;
-  rec.ReceivedBytes = 0;
-  rec.StartInInpBuf = 0;
   rec.QueuedWhenFull = 0;
   rec.WaitingForFurtherByte = false;
-  try {
-    rec.ReaderThread = std::thread([&rec] { CommReader(rec); });
-  } catch (const std::system_error&) {
+  if (!CommStartReader(rec)) {
     CloseDevice(rec);
     return false;
   }

@@ -71,13 +71,7 @@ bool SystemCommOpen(TCommDrvRec& rec) {
   }
   COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
   SetCommTimeouts(h, &timeouts);
-  rec.Stop = false;
-  rec.InpBufRead = false;
-  rec.ReceivedBytes = 0;
-  rec.StartInInpBuf = 0;
-  try {
-    rec.ReaderThread = std::thread([&rec] { CommReader(rec); });
-  } catch (const std::system_error&) {
+  if (!CommStartReader(rec)) {
     CloseDevice(rec);
     return false;
   }

@@ -26,4 +26,25 @@ void DispatchGuarded(const std::function<void()>& call,
   }
 }
 
+void PostedCalls::Push(std::function<void()> call) {
+  {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+  }
+  arrived_.notify_all();
+}
+
+std::function<void()> PostedCalls::Pop() {
+  std::lock_guard lock(mutex_);
+  if (calls_.empty()) return {};
+  std::function<void()> call = std::move(calls_.front());
+  calls_.pop_front();
+  return call;
+}
+
+bool PostedCalls::WaitUntil(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  return arrived_.wait_until(lock, deadline, [this] { return !calls_.empty(); });
+}
+
 }  // namespace brek

@@ -1,10 +1,14 @@
 #pragma once
 // What the controller needs of a window toolkit. The Qt and Win32 front ends implement it
 // for real; tests use a virtual-time implementation whose clock moves only when told.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace brek {
@@ -41,6 +45,22 @@ class Toolkit {
   // Exceptions that escape a timer, posted call or click go here, never across the event
   // loop; an empty handler restores the default (logged, nothing shown).
   virtual void SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) = 0;
+};
+
+// The calls posted to the user-interface thread: pushed from any thread, taken one at a
+// time on the user-interface thread.
+class PostedCalls {
+ public:
+  void Push(std::function<void()> call);
+  // The oldest call, or an empty function when none is waiting.
+  std::function<void()> Pop();
+  // Waits until a call is waiting or the deadline passed; true when one is.
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::deque<std::function<void()>> calls_;
 };
 
 // Hands an exception that escaped an event handler to the application's handler (or logs

@@ -4,6 +4,7 @@ controller with the real libudev layer and serial driver (hotplug_subject).
 
 Run as: umockdev-wrapper /usr/bin/python3 harness.py <hotplug_subject> <panel-sim> [scenario...]
 """
+import contextlib
 import fcntl
 import os
 import queue
@@ -96,14 +97,21 @@ def check(cond, what):
         raise AssertionError(what)
 
 
-def found_at_startup(c):
-    c.plug()
+@contextlib.contextmanager
+def connected(c, what='connected'):
+    """The panel plugged in, then the subject started and connected to it."""
+    p = c.plug()
     s = Subject(c.dir)
     try:
-        check(s.wait_state(WAIT_CONNECT, 5), 'connected at start-up')
-        check(lines(c.transcript)[:4] == ['', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?'], 'start of the dialogue')
+        check(s.wait_state(WAIT_CONNECT, 5), what)
+        yield p, s
     finally:
         s.stop()
+
+
+def found_at_startup(c):
+    with connected(c, 'connected at start-up'):
+        check(lines(c.transcript)[:4] == ['', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?'], 'start of the dialogue')
 
 
 def plugged_later(c):
@@ -122,30 +130,20 @@ def plugged_later(c):
 
 
 def unplugged_and_replugged(c):
-    p = c.plug()
-    s = Subject(c.dir)
-    try:
-        check(s.wait_state(WAIT_CONNECT, 5), 'connected')
+    with connected(c) as (p, s):
         p.unplug()
         check(s.wait_state(WAIT_CONNECTED, 3), 'back to waiting after the unplug')
         c.plug()  # comes back under the next name
         check(s.wait_state(WAIT_CONNECT, 5), 'connected again under the next node name')
-    finally:
-        s.stop()
 
 
 def removal_announced_before_the_node_goes(c):
-    p = c.plug()
-    s = Subject(c.dir)
-    try:
-        check(s.wait_state(WAIT_CONNECT, 5), 'connected')
+    with connected(c) as (p, s):
         p.unplug(announce_only=True)
         check(s.wait_state(WAIT_CONNECTED, 3), 'back to waiting though the node was still listed')
         p.finish_removal()
         c.plug()
         check(s.wait_state(WAIT_CONNECT, 5), 'connected again')
-    finally:
-        s.stop()
 
 
 def held_by_another_process(c):
@@ -167,23 +165,15 @@ def held_by_another_process(c):
 
 
 def unrelated_devices(c):
-    c.plug()
-    s = Subject(c.dir)
-    try:
-        check(s.wait_state(WAIT_CONNECT, 5), 'connected')
+    with connected(c) as (_, s):
         other = c.plug(serve=False, vendor='1234', product='5678', serial='OTHER')
         time.sleep(0.5)
         other.unplug()
         check(s.holds(WAIT_CONNECT, 1.5), 'unrelated arrival and removal change nothing')
-    finally:
-        s.stop()
 
 
 def demo_with_restart(c):
-    p = c.plug()
-    s = Subject(c.dir)
-    try:
-        check(s.wait_state(WAIT_CONNECT, 5), 'connected')
+    with connected(c) as (p, s):
         s.send('click start')
         check(s.wait_state(3, 2), 'writing the demo settings')
         ms = p.restarts.get(timeout=20)
@@ -196,13 +186,10 @@ def demo_with_restart(c):
         check(t.count('reset') == 1 and t[-4:-1] == ['VERSION?', 'AUTH=5916', 'ARM_IGNORE_TAMPER=1'],
               'completion after the restart: ' + repr(t[-5:]))
         check(t[-1].startswith('TIME='), 'the clock is set')
-    finally:
-        s.stop()
 
 
 SCENARIOS = [found_at_startup, plugged_later, unplugged_and_replugged, removal_announced_before_the_node_goes,
-             held_by_another_process,
-             unrelated_devices, demo_with_restart]
+             held_by_another_process, unrelated_devices, demo_with_restart]
 
 passed = failed = 0
 for scenario in SCENARIOS:

@@ -50,13 +50,7 @@ std::unique_ptr<Timer> VirtualToolkit::CreateTimer(unsigned intervalMs, bool ena
   return timer;
 }
 
-void VirtualToolkit::PostToUiThread(std::function<void()> call) {
-  {
-    std::lock_guard lock(postedMutex_);
-    posted_.push_back(std::move(call));
-  }
-  postedCv_.notify_all();
-}
+void VirtualToolkit::PostToUiThread(std::function<void()> call) { posted_.Push(std::move(call)); }
 
 void VirtualToolkit::Sleep(unsigned ms) {
   sleeps.push_back(ms);
@@ -73,16 +67,7 @@ void VirtualToolkit::ShowMessageBox(const std::string& text, const std::string& 
 }
 
 void VirtualToolkit::RunPosted() {
-  for (;;) {
-    std::function<void()> call;
-    {
-      std::lock_guard lock(postedMutex_);
-      if (posted_.empty()) return;
-      call = std::move(posted_.front());
-      posted_.pop_front();
-    }
-    Dispatch(call);
-  }
+  while (std::function<void()> call = posted_.Pop()) Dispatch(call);
 }
 
 void VirtualToolkit::Advance(std::uint64_t ms) {
@@ -115,9 +100,7 @@ bool VirtualToolkit::RunUntil(const std::function<bool()>& pred, int realTimeout
   for (;;) {
     RunPosted();
     if (pred()) return true;
-    std::unique_lock lock(postedMutex_);
-    if (!postedCv_.wait_until(lock, deadline, [this] { return !posted_.empty(); })) {
-      lock.unlock();
+    if (!posted_.WaitUntil(deadline)) {
       RunPosted();
       return pred();
     }

@@ -65,9 +65,7 @@ class VirtualToolkit : public Toolkit {
   std::vector<std::weak_ptr<TimerState>> timers_;
   std::function<void(const std::exception&)> onException_;
 
-  mutable std::mutex postedMutex_;
-  std::condition_variable postedCv_;
-  std::deque<std::function<void()>> posted_;
+  PostedCalls posted_;
 };
 
 // Moves the virtual clock with the real one, running posted calls as they come, until

@@ -2,24 +2,16 @@
 # Starts the Windows program under Wine on a private Xvfb display and keeps a screenshot of
 # its waiting window: screenshot.sh <BrekGSMDemo.exe> <artifact folder>
 set -euo pipefail
+source "$(dirname "$0")/../support/xvfb.sh"
 program="$1" artifacts="$2"
 mkdir -p "$artifacts"
 work=$(mktemp -d)
 trap 'kill ${app:-} 2>/dev/null || true; WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true; kill ${xvfb:-} 2>/dev/null || true; rm -rf "$work"' EXIT
 cp "$program" "$work/"
-for n in $(seq 141 190); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=":$n"; break; }; done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+start_xvfb 141 190
 (cd "$work" && DISPLAY="$display" wine ./"$(basename "$program")" >"$work/out.txt" 2>&1) &
 app=$!
-id=""
-for _ in $(seq 300); do
-  id=$(DISPLAY="$display" xdotool search --onlyvisible --name 'Брек GSM' 2>/dev/null | head -n1 || true)
-  [ -n "$id" ] && break
-  sleep 0.1
-done
-[ -n "$id" ] || { echo "window did not appear"; cat "$work/out.txt"; exit 1; }
+wait_window 'Брек GSM' 300 || { echo "window did not appear"; cat "$work/out.txt"; exit 1; }
 sleep 1.5
 shot="$artifacts/windows-waiting-window.png"
 DISPLAY="$display" import -window root "$work/root.png"

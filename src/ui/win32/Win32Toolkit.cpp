@@ -97,22 +97,12 @@ void Win32Toolkit::OnTimerMessage(std::uintptr_t id) {
 }
 
 void Win32Toolkit::PostToUiThread(std::function<void()> call) {
-  {
-    std::lock_guard lock(postedMutex_);
-    posted_.push_back(std::move(call));
-  }
+  posted_.Push(std::move(call));
   PostMessageW(Hwnd(messageWindow_), kPostedMessage, 0, 0);
 }
 
 void Win32Toolkit::OnPostedMessage() {
-  std::function<void()> call;
-  {
-    std::lock_guard lock(postedMutex_);
-    if (posted_.empty()) return;
-    call = std::move(posted_.front());
-    posted_.pop_front();
-  }
-  Dispatch(call);
+  if (std::function<void()> call = posted_.Pop()) Dispatch(call);
 }
 
 void Win32Toolkit::Sleep(unsigned ms) { ::Sleep(ms); }

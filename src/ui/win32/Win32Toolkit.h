@@ -2,10 +2,8 @@
 // The toolkit seam on Win32: window timers and posted calls go through a message-only
 // window; every handler runs under the application's exception hook.
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "ui/Toolkit.h"
 
@@ -45,8 +43,7 @@ class Win32Toolkit : public Toolkit {
   std::function<void(const std::exception&)> onException_;
   std::map<std::uintptr_t, std::shared_ptr<std::function<void()>>> timers_;
   std::uintptr_t nextTimerId_ = 1;
-  std::mutex postedMutex_;
-  std::deque<std::function<void()>> posted_;
+  PostedCalls posted_;
   bool quitting_ = false;
 };
 

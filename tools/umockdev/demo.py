@@ -37,11 +37,15 @@ def x_env(display):
 
 
 class Xvfb:
-    """A private X server; it picks a free display number itself, so parallel tests never share one."""
+    """A private X server; it picks a free display number itself, so parallel tests never share one.
+    -noreset: by default the server resets when its last client leaves, and a client that connects
+    during the reset is turned away, so a probe that disconnects just as the program starts would
+    make the program fail with "could not connect to display"."""
 
     def __init__(self):
         read, write = os.pipe()
-        self.proc = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+        self.proc = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-noreset', '-screen', '0', '1024x768x24',
+                                      '-nolisten', 'tcp'],
                                      env=x_env(os.environ.get('DISPLAY', '')), pass_fds=[write],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         os.close(write)
@@ -87,8 +91,12 @@ class Program:
             out = self.x('xdotool', 'search', '--onlyvisible', '--name', WINDOW_NAME, capture=True).split()
             self.window = out[0].decode() if out else None
             return self.window is not None
-        if not wait_for(found, timeout):
-            raise RuntimeError('the window did not appear')
+        if not wait_for(lambda: found() or self.proc.poll() is not None, timeout) or self.window is None:
+            self.output.flush()
+            with open(self.output.name, encoding='utf-8', errors='replace') as f:
+                said = f.read().strip()
+            state = 'still runs' if self.proc.poll() is None else f'exited with {self.proc.returncode}'
+            raise RuntimeError(f'the window did not appear; the program {state}; it printed: {said!r}')
 
     def click(self, at):
         self.x('xdotool', 'mousemove', '--window', self.window, str(at[0]), str(at[1]), 'click', '1')

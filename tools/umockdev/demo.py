@@ -91,7 +91,8 @@ class Program:
             out = self.x('xdotool', 'search', '--onlyvisible', '--name', WINDOW_NAME, capture=True).split()
             self.window = out[0].decode() if out else None
             return self.window is not None
-        if not wait_for(lambda: found() or self.proc.poll() is not None, timeout) or self.window is None:
+        wait_for(lambda: found() or self.proc.poll() is not None, timeout)
+        if self.window is None:
             self.output.flush()
             with open(self.output.name, encoding='utf-8', errors='replace') as f:
                 said = f.read().strip()

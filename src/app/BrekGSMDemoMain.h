@@ -120,6 +120,7 @@ class TBrekGSMDemoMainForm {
   MainWindowControls& W() const { return *Context_.window; }
 
   void DestroyPort();
+  bool PortOpen() const;  // the port object holds an opened port
   void HandleVersionReply(const std::string& line);
   void DispatchLine();
   void DropInterruptedScript();

@@ -185,6 +185,8 @@ void TBrekGSMDemoMainForm::HandleVersionReply(const std::string& line) {
     LastCommand = TimeCommand();
     SendCommand(LastCommand);
     Ui().ProcessMessagesFor(50);
+    // The panel may have gone during that wait: the completion then waits for its return.
+    if (!DeviceReady) return;
     CurrentState = psDemoLoaded;
     LoadDemoPending = false;
   } else if (LoadFtdefPending) {

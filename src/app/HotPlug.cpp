@@ -58,6 +58,10 @@ void TBrekGSMDemoMainForm::DestroyPort() {
   ComPort.reset();
 }
 
+bool TBrekGSMDemoMainForm::PortOpen() const {
+  return ComPort && ComPort->Active() && ComPort->Status() == kStatusOpened;
+}
+
 void TBrekGSMDemoMainForm::OnDeviceChange(const DeviceChangeMessage& message) {
   Guarded("TBrekGSMDemoMainForm.OnDeviceChange", [&] {
     if (message.deviceType != DBT_DEVTYP_DEVICEINTERFACE) return;
@@ -89,6 +93,9 @@ void TBrekGSMDemoMainForm::RefreshComPorts(bool connect) {
       OpenPortNumber = -1;
       DeviceReady = false;
     }
+    // Notices of other devices are common and an opening can fail once (a port held for a
+    // moment): with no port open, waiting for the next arrival could wait for ever.
+    if (CheckPortsTimer && !PortOpen()) CheckPortsTimer->SetEnabled(true);
   });
 }
 
@@ -116,7 +123,7 @@ void TBrekGSMDemoMainForm::FillComPortsList() {
       } else if (error != 0) {
         throw EOSError(Context_.devices->SystemErrorText(error));
       } else if (n == 0) {
-        return;  // no device names at all: nothing to list (asking again would never end)
+        break;  // no device names at all: an empty list (asking again would never end)
       }
     } while (n == 0);
     const std::string text(buffer.data(), std::min<std::size_t>(n, buffer.size()));
@@ -178,8 +185,12 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
       if (DeviceReady && rec->Number == OpenPortNumber) {
         rec->Enabled = true;
         if (!rec->DeviceName.empty()) found = true;
-      } else {
+      } else if (!rec->DeviceName.empty()) {
         rec->Enabled = CommProbe(rec->Number);
+      } else {
+        // Only the panel's ports are ever used: opening another raises its DTR and RTS
+        // (a board resets, a modem hangs up) or blocks (a radio port that dials out).
+        rec->Enabled = false;
       }
     }
     if (DeviceReady && !found) OnConnectButtonClick();

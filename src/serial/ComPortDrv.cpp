@@ -36,11 +36,18 @@ bool CommProbe(std::int32_t number) {
 
 std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommReadFn& read) {
   const std::int32_t size = rec.InpBufSize;
-  std::int32_t received = rec.ReceivedBytes.load();
+  std::int32_t received = 0;
+  std::int32_t p = 0;
+  {
+    // The write position and the free space from one snapshot: the consumer's take moves
+    // the start and the count together, and two separate loads could straddle it.
+    std::lock_guard lock(rec.RingMutex);
+    received = rec.ReceivedBytes.load();
+    p = rec.StartInInpBuf.load() + received;
+  }
   std::int32_t n = static_cast<std::int32_t>(queued);
   if (received + n >= size) n = size - received;  // never more than the free space
   if (rec.Stop || n <= 0) return 0;
-  std::int32_t p = rec.StartInInpBuf.load() + received;
   if (p >= size) p -= size;
   std::uint32_t got = 0;
   if (p + n < size) {

@@ -59,6 +59,7 @@ struct TCommDrvRec {
 
   // Platform state of the current opening.
   THandle WakeHandle = INVALID_HANDLE_VALUE;  // wakes the reader when closing
+  bool ExclusiveSet = false;                 // this opening made the device exclusive
   bool WaitingForFurtherByte = false;        // input was left queued by a full ring
   std::uint32_t QueuedWhenFull = 0;          // how much
 };

@@ -24,6 +24,9 @@ TComPortKX::TComPortKX(Toolkit& ui, TCommDrvRec& drv) : Ui_(ui), Drv_(drv) {
     Drv_.Dcb.ByteSize = 8;
     Drv_.Dcb.Parity = 0;
     Drv_.Dcb.StopBits = 0;
+    // Inert with XON/XOFF off, but the system refuses a record where the two are equal.
+    Drv_.Dcb.XonChar = 0x11;
+    Drv_.Dcb.XoffChar = 0x13;
     InpBufSize_ = DefaultInpBufSize;
     InpBuf_ = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(InpBufSize_));
     Drv_.InpBuf = InpBuf_.get();

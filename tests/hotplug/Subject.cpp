@@ -1,15 +1,19 @@
 // The controller with the real Linux device layer and serial driver, without a window, for
 // the hot-plug harness: prints "STATE <n>" on every change of the demo state and takes
-// "click start|end|little|off|full" and "quit" on its standard input.
+// "click start|end|little|off|full", "refresh <n>" (times n refreshes and prints
+// "REFRESH <median us> <max us>") and "quit" on its standard input.
 //   hotplug_subject <program folder>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/BrekGSMDemoMain.h"
 #include "serial/linux/UdevSerialDevices.h"
@@ -39,6 +43,20 @@ int main(int argc, char** argv) {
     std::string line;
     if (!std::getline(std::cin, line) || line == "quit") {
       QCoreApplication::quit();
+      return;
+    }
+    if (line.rfind("refresh ", 0) == 0) {
+      // How long one refresh keeps the user-interface thread.
+      std::vector<long> us;
+      for (int i = std::max(1, std::stoi(line.substr(8))); i > 0; --i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        form->RefreshComPorts(true);
+        us.push_back(static_cast<long>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count()));
+      }
+      std::sort(us.begin(), us.end());
+      std::printf("REFRESH %ld %ld\n", us[us.size() / 2], us.back());
+      std::fflush(stdout);
       return;
     }
     brek::TButton* b = line == "click start"    ? &controls.StartDemoButton

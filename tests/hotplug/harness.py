@@ -17,7 +17,7 @@ import time
 SUBJECT, PANEL_SIM = sys.argv[1], sys.argv[2]
 os.environ['PANEL_SIM'] = PANEL_SIM
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'umockdev'))
-from umockpanel import NEXT_NODE, TESTBED, Panel, lines, wait_for  # noqa: E402
+from umockpanel import NEXT_NODE, TESTBED, OpenCounter, Panel, lines, wait_for  # noqa: E402
 WANTED = sys.argv[3:]
 WAIT_CONNECTED, WAIT_CONNECT, WAIT_LOADED = 0, 2, 4
 
@@ -174,22 +174,43 @@ def unrelated_devices(c):
 
 def demo_with_restart(c):
     with connected(c) as (p, s):
-        s.send('click start')
-        check(s.wait_state(3, 2), 'writing the demo settings')
-        ms = p.restarts.get(timeout=20)
-        time.sleep(0.05)
-        p.unplug()
-        time.sleep(ms / 1000)
-        c.plug()
-        check(s.wait_state(WAIT_LOADED, 10), 'demo settings written after the restart')
-        t = lines(c.transcript)
-        check(t.count('reset') == 1 and t[-4:-1] == ['VERSION?', 'AUTH=5916', 'ARM_IGNORE_TAMPER=1'],
-              'completion after the restart: ' + repr(t[-5:]))
-        check(t[-1].startswith('TIME='), 'the clock is set')
+        write_demo(c, p, s)
+
+
+def another_adapter_is_never_opened(c):
+    other = c.plug(serve=False, vendor='0403', product='6001', serial='OTHER')
+    opens = OpenCounter(c.tb, f'ttyACM{other.n}')
+    try:
+        with connected(c) as (p, s):
+            write_demo(c, p, s)
+            s.send('click little')
+            check(s.wait_state(5, 2), 'a payment situation')
+            c.panels[-1].unplug()
+            check(s.wait_state(WAIT_CONNECTED, 3), 'searching after the unplug')
+            time.sleep(5.5)  # at least one tick of the 5 s check
+        check(opens.count() == 0, f'the other adapter was opened {opens.count()} times')
+    finally:
+        opens.close()
+
+
+def write_demo(c, p, s):
+    """The demo settings written, with the panel's restart, up to the demo being loaded."""
+    s.send('click start')
+    check(s.wait_state(3, 2), 'writing the demo settings')
+    ms = p.restarts.get(timeout=20)
+    time.sleep(0.05)
+    p.unplug()
+    time.sleep(ms / 1000)
+    c.plug()
+    check(s.wait_state(WAIT_LOADED, 10), 'demo settings written after the restart')
+    t = lines(c.transcript)
+    check(t.count('reset') == 1 and t[-4:-1] == ['VERSION?', 'AUTH=5916', 'ARM_IGNORE_TAMPER=1'],
+          'completion after the restart: ' + repr(t[-5:]))
+    check(t[-1].startswith('TIME='), 'the clock is set')
 
 
 SCENARIOS = [found_at_startup, plugged_later, unplugged_and_replugged, removal_announced_before_the_node_goes,
-             held_by_another_process, unrelated_devices, demo_with_restart]
+             held_by_another_process, unrelated_devices, demo_with_restart, another_adapter_is_never_opened]
 
 passed = failed = 0
 for scenario in SCENARIOS:

@@ -65,6 +65,9 @@ TEST_F(PortObject, CreationDefaults) {
   EXPECT_FALSE(port->Active());
   EXPECT_EQ(drv.Dcb.DCBlength, 28u);
   EXPECT_EQ(drv.Dcb.Flags, 1u);
+  // Distinct, though flow control is off: drivers refuse a record where they are equal.
+  EXPECT_EQ(drv.Dcb.XonChar, 0x11);
+  EXPECT_EQ(drv.Dcb.XoffChar, 0x13);
   EXPECT_EQ(drv.InpBuf, port->InpBuf());
 }
 

@@ -141,6 +141,13 @@ TEST_F(Window, EveryTextFitsItsLabelInEveryState) {
   }
 }
 
+TEST_F(Window, TimersKeepTheirIntervalsToTheMillisecond) {
+  // Coarse timers would round the 60000 ms reply time-out to whole seconds.
+  EXPECT_EQ(QtToolkit::TimerTypeOf(*form->CheckPortsTimer), Qt::PreciseTimer);
+  EXPECT_EQ(QtToolkit::TimerTypeOf(*form->SendCommandTimer), Qt::PreciseTimer);
+  EXPECT_EQ(form->SendCommandTimer->Interval(), 60000u);
+}
+
 TEST_F(Window, AClickReachesTheControllerAndEscapingExceptionsAreLogged) {
   bool clicked = false;
   controls.MoneyFullButton.SetEnabled(true);

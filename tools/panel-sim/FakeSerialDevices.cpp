@@ -33,7 +33,7 @@ void FakeSerialDevices::Notify(std::uint32_t event, std::uint32_t deviceType) {
 
 std::uint32_t FakeSerialDevices::QueryDosDevice(char* buffer, std::uint32_t size, std::uint32_t& lastError) {
   queryBufferSizes.push_back(size);
-  if (queryError) {
+  if (queryError || answerNothing) {
     lastError = queryError;
     return 0;
   }

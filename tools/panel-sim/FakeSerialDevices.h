@@ -31,6 +31,7 @@ class FakeSerialDevices : public SerialDevices {
   // Other names in the device-name list, and a failure to inject.
   std::vector<std::string> otherNames = {"C:", "D:", "PhysicalDrive0"};
   std::uint32_t queryError = 0;
+  bool answerNothing = false;  // the list comes back with no name at all and no error
   std::vector<std::uint32_t> queryBufferSizes;  // every buffer size asked with
   bool classDevsFail = false;
 

@@ -51,6 +51,10 @@ void VirtualPanel::After(std::uint32_t ms, std::function<void()> action) {
 
 bool VirtualPanel::Open(TCommDrvRec& rec) {
   if (rec.PortNumber != number_ || !present_ || held_) return false;
+  if (refuseOpenings > 0) {
+    --refuseOpenings;
+    return false;
+  }
   held_ = true;
   ++openings_;
   ++session_;
@@ -94,6 +98,7 @@ std::uint32_t VirtualPanel::Write(THandle handle, const std::uint8_t* bytes, std
       Plug();
     });
   }
+  if (afterWrite) afterWrite(std::string(reinterpret_cast<const char*>(bytes), count));
   return count;
 }
 
@@ -111,6 +116,7 @@ void VirtualPanel::Deliver(std::uint64_t session, const std::string& bytes) {
 }
 
 bool VirtualPanel::Probe(std::int32_t number) {
+  probed.push_back(number);
   if (number == number_) return present_ && !held_;
   const FakeSerialDevices::Port* p = devices_.Find("COM" + std::to_string(number));
   return p && p->free;

@@ -3,6 +3,7 @@
 // program's port opens onto it, what the program writes goes to the panel model, and the
 // model's answers arrive in the receive ring after their delay as the reader would store
 // them. "reset" and "START_MAIN" make the panel's port go away and come back.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,12 @@ class VirtualPanel : public CommBackend {
   PanelModel& Model() { return model_; }
   int Openings() const { return openings_; }
   std::string FriendlyName() const;
+
+  // Test knobs: openings refused although the port is free (another program holding it for
+  // a moment), every port number probed, and a call after each write reached the panel.
+  int refuseOpenings = 0;
+  std::vector<std::int32_t> probed;
+  std::function<void(const std::string& bytes)> afterWrite;
 
   bool Open(TCommDrvRec& rec) override;
   void Close(TCommDrvRec& rec) override;

@@ -168,3 +168,36 @@ class Rig:
     def close(self):
         self._stop.set()
         self.unplug()
+
+
+class OpenCounter:
+    """Counts the openings of a faked device's node by any process (inotify on the pty
+    behind it): a device that is not the panel's must never be opened."""
+    IN_OPEN, IN_CLOSE = 0x20, 0x18
+
+    def __init__(self, tb, node):
+        import ctypes
+        self._libc = ctypes.CDLL(None, use_errno=True)
+        target = os.path.realpath(os.path.join(tb.get_root_dir(), 'dev', node))
+        self.fd = self._libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        # Open and close alternate, so inotify never merges two openings into one event.
+        if self.fd < 0 or self._libc.inotify_add_watch(self.fd, target.encode(), self.IN_OPEN | self.IN_CLOSE) < 0:
+            raise OSError(ctypes.get_errno(), f'cannot watch {target}')
+        self.opens = 0
+
+    def count(self):
+        import struct
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                return self.opens
+            at = 0
+            while at + 16 <= len(data):
+                _, mask, _, size = struct.unpack_from('iIII', data, at)
+                if mask & self.IN_OPEN:
+                    self.opens += 1
+                at += 16 + size
+
+    def close(self):
+        os.close(self.fd)

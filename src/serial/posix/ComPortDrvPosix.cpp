@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "serial/ComPortDrv.h"
 #include "serial/PortRegistry.h"
@@ -78,7 +79,9 @@ bool ApplyDcb(int fd, const DCB& dcb) {
 
 void CloseDevice(TCommDrvRec& rec) {
   const int fd = Fd(rec.Handle);
-  ioctl(fd, TIOCNXCL);
+  // Another program's exclusive use is not ours to end.
+  if (rec.ExclusiveSet) ioctl(fd, TIOCNXCL);
+  rec.ExclusiveSet = false;
   flock(fd, LOCK_UN);
   close(fd);
   rec.Handle = INVALID_HANDLE_VALUE;
@@ -129,10 +132,11 @@ bool SystemCommOpen(TCommDrvRec& rec) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   rec.Handle = fd;
+  rec.ExclusiveSet = false;
   // Exclusive use: flock holds against every other opener (root included); TIOCEXCL also
   // keeps out other users' opens where the device supports it.
   bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (ok) ioctl(fd, TIOCEXCL);
+  if (ok) rec.ExclusiveSet = ioctl(fd, TIOCEXCL) == 0;
   if (ok) ok = tcflush(fd, TCIOFLUSH) == 0;
   if (ok) ok = ApplyDcb(fd, rec.Dcb);
   if (ok) {
@@ -189,7 +193,12 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
   }
-  if (written > 0) tcdrain(fd);
+  // The device takes its bytes within the same bound: tcdrain would wait for ever on one
+  // that stopped reading.
+  int queued = 0;
+  while (written > 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return written;
 }
 

@@ -137,15 +137,24 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
   HANDLE h = H(rec.Handle);
   while (!rec.Stop) {
     DWORD events = 0;
+    bool failed = false;
     if (WaitCommEvent(h, &events, &ov)) {
       // completed at once
     } else if (GetLastError() == ERROR_IO_PENDING) {
+      // The closing's SetCommMask(0) normally completes the wait; a driver that does not
+      // is cancelled once the wake event says the port is closing.
+      HANDLE both[2] = {ov.hEvent, H(rec.WakeHandle)};
+      if (WaitForMultipleObjects(2, both, FALSE, INFINITE) != WAIT_OBJECT_0) CancelIoEx(h, &ov);
       DWORD unused = 0;
-      if (WaitForSingleObject(ov.hEvent, INFINITE) != WAIT_OBJECT_0 || !GetOverlappedResult(h, &ov, &unused, FALSE))
-        events = 0;
+      failed = !GetOverlappedResult(h, &ov, &unused, TRUE);
+      if (failed) events = 0;
       ResetEvent(ov.hEvent);
     } else {
-      // No wait to be had: pause, then take what is queued as an arrival.
+      failed = true;
+    }
+    if (failed && !rec.Stop) {
+      // No wait to be had (a yanked device, Wine on a pty): pause, never spin, then take
+      // what is queued as an arrival.
       WaitForSingleObject(H(rec.WakeHandle), kFailedWaitPauseMs);
       events = 0;
       if (!rec.Stop && Queued(rec) > 0) events = EV_RXCHAR;

@@ -1,5 +1,7 @@
 #include "serial/win32/Win32SerialDevices.h"
 
+#include <cstring>
+
 #include "common/Cp1251.h"
 
 #include <windows.h>
@@ -28,8 +30,9 @@ bool Win32SerialDevices::GetClassDevs(const std::string& instanceId, std::uint32
     if (!SetupDiEnumDeviceInfo(devices, index, &entry)) break;
     char name[257] = {0};
     SetupDiGetDeviceRegistryPropertyA(devices, &entry, SPDRP_FRIENDLYNAME, nullptr, reinterpret_cast<BYTE*>(name),
-                                      sizeof name - 1, nullptr);
-    set.emplace_back(name);
+                                      sizeof name, nullptr);
+    // A name that fills the buffer has no terminating NUL.
+    set.emplace_back(name, strnlen(name, sizeof name));
   }
   SetupDiDestroyDeviceInfoList(devices);
   return true;

@@ -21,6 +21,9 @@ class QtTimer : public Timer {
  public:
   QtTimer(const QtToolkit& toolkit, unsigned interval, std::function<void()> onTimer)
       : timer_(new QTimer), onTimer_(std::make_shared<std::function<void()>>(std::move(onTimer))) {
+    // Qt's default coarse timer would make the 60000 ms reply time-out a whole-second timer
+    // and let the 5000 ms check drift by 5 %.
+    timer_->setTimerType(Qt::PreciseTimer);
     timer_->setInterval(static_cast<int>(interval));
     auto handler = onTimer_;
     const QtToolkit* tk = &toolkit;
@@ -39,6 +42,7 @@ class QtTimer : public Timer {
   bool Enabled() const override { return timer_->isActive(); }
   void SetInterval(unsigned ms) override { timer_->setInterval(static_cast<int>(ms)); }
   unsigned Interval() const override { return static_cast<unsigned>(timer_->interval()); }
+  Qt::TimerType Type() const { return timer_->timerType(); }
 
  private:
   QTimer* timer_;
@@ -58,6 +62,11 @@ QtToolkit::~QtToolkit() {
 }
 QtToolkit* QtToolkit::Instance() { return gInstance; }
 
+Qt::TimerType QtToolkit::TimerTypeOf(const Timer& timer) {
+  const auto* t = dynamic_cast<const QtTimer*>(&timer);
+  return t ? t->Type() : Qt::CoarseTimer;
+}
+
 std::unique_ptr<Timer> QtToolkit::CreateTimer(unsigned intervalMs, bool enabled, std::function<void()> onTimer) {
   auto timer = std::make_unique<QtTimer>(*this, intervalMs, std::move(onTimer));
   timer->SetEnabled(enabled);
@@ -73,7 +82,7 @@ void QtToolkit::Sleep(unsigned ms) { std::this_thread::sleep_for(std::chrono::mi
 
 void QtToolkit::ProcessMessagesFor(unsigned ms) {
   QEventLoop loop;
-  QTimer::singleShot(static_cast<int>(ms), &loop, &QEventLoop::quit);
+  QTimer::singleShot(static_cast<int>(ms), Qt::PreciseTimer, &loop, &QEventLoop::quit);
   loop.exec();
 }
 

@@ -29,6 +29,8 @@ class QtToolkit : public Toolkit {
   void HandleException(const std::exception& e) const;
 
   static QtToolkit* Instance();
+  // The kind of Qt timer behind one of ours.
+  static Qt::TimerType TimerTypeOf(const Timer& timer);
 
  private:
   QWidget* window_ = nullptr;

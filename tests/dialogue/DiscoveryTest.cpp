@@ -1,0 +1,122 @@
+// Port discovery as a laptop in the field has it: other serial devices, notices of
+// unrelated devices, a port held for a moment, the panel leaving at awkward times.
+#include "support/DialogueFixture.h"
+
+namespace brek::test {
+namespace {
+
+class Discovery : public DialogueFixture {
+ protected:
+  int ProbesOf(std::int32_t number) const {
+    return static_cast<int>(std::count(panel->probed.begin(), panel->probed.end(), number));
+  }
+  int VersionQueries() const {
+    const auto c = Commands();
+    return static_cast<int>(std::count(c.begin(), c.end(), "VERSION?"));
+  }
+};
+
+TEST_F(Discovery, PortsThatAreNotThePanelsAreNeverOpened) {
+  Start({}, false);
+  devices->AddPort({"COM3", "", true}, false);   // another maker's adapter
+  devices->AddPort({"COM12", "", true}, false);  // a radio port
+  panel->Plug();
+  Run(300);
+  ASSERT_EQ(form->CurrentState, psConnected);
+  LoadDemo();
+  window.MoneyLittleButton.Click();
+  window.MoneyFullButton.Click();
+  panel->Unplug();
+  Run(20000);  // searching: four ticks of the check
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  panel->Plug();
+  Run(300);
+  EXPECT_EQ(form->CurrentState, psConnected);
+  EXPECT_GT(ProbesOf(7), 0);
+  EXPECT_EQ(ProbesOf(3), 0);
+  EXPECT_EQ(ProbesOf(12), 0);
+}
+
+TEST_F(Discovery, AnUnrelatedDeviceComingAndGoingWhileConnectingLeavesTheSearchRunning) {
+  sim::PanelConfig slow;
+  slow.replyDelayMs = 300;
+  Start(slow);
+  Run(50);
+  ASSERT_TRUE(panel->Held()) << "connecting: the port is open, the panel not yet answered";
+  devices->AddPort({"COM3", "", true});
+  Run(20);
+  devices->RemovePort("COM3");
+  Run(20);
+  // The port we hold fails its own probe, so the removal lets it go (as designed)...
+  EXPECT_FALSE(panel->Held());
+  EXPECT_EQ(form->OpenPortNumber, -1);
+  // ...but the search goes on: asked again within one tick, then connected.
+  EXPECT_TRUE(form->CheckPortsTimer->Enabled());
+  Run(5000);
+  EXPECT_EQ(VersionQueries(), 2);
+  Run(2000);
+  EXPECT_EQ(form->CurrentState, psConnected);
+}
+
+TEST_F(Discovery, AnOpeningRefusedOnceIsTriedAgainOnTheNextTick) {
+  Start({}, false);
+  panel->refuseOpenings = 1;  // a modem manager holds it for a moment
+  panel->Plug();
+  Run(300);
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_TRUE(form->CheckPortsTimer->Enabled());
+  Run(5300);  // no notice: the check alone finds it
+  EXPECT_EQ(form->CurrentState, psConnected);
+  EXPECT_EQ(panel->Openings(), 1);
+}
+
+TEST_F(Discovery, ThePanelPulledAndPluggedAgainIsFoundByItsArrival) {
+  Connect();
+  panel->Unplug();
+  Run(100);
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_TRUE(form->CheckPortsTimer->Enabled());
+  panel->Plug();
+  Run(300);  // well before the next tick
+  EXPECT_EQ(form->CurrentState, psConnected);
+}
+
+TEST_F(Discovery, AnEmptyDeviceListStillLetsGoOfAPortThatIsGone) {
+  Connect();
+  devices->answerNothing = true;
+  devices->NotifyRemoval();
+  Run(20);
+  EXPECT_FALSE(form->DeviceReady);
+  EXPECT_FALSE(panel->Held());
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_TRUE(ProgramErrorLog().empty());
+}
+
+TEST_F(Discovery, ThePanelLeavingDuringTheWaitAfterTimeKeepsTheCompletionForItsReturn) {
+  Connect();
+  bool pulled = false;
+  panel->afterWrite = [&](const std::string& bytes) {
+    if (!pulled && bytes.rfind("TIME=", 0) == 0) {
+      pulled = true;
+      panel->Unplug();  // its removal notice arrives inside the 50 ms wait
+    }
+  };
+  window.StartDemoButton.Click();
+  Run(10000);
+  ASSERT_TRUE(pulled);
+  EXPECT_NE(form->CurrentState, psDemoLoaded) << "the payment buttons must not come alive for a panel that is gone";
+  EXPECT_FALSE(window.MoneyLittleButton.Enabled());
+  EXPECT_TRUE(form->LoadDemoPending);
+  const std::size_t before = Commands().size();
+  panel->Plug();
+  Run(2000);
+  EXPECT_EQ(form->CurrentState, psDemoLoaded) << "the settings were written: the return completes them";
+  const auto after = CommandsSince(before);
+  ASSERT_GE(after.size(), 4u);
+  EXPECT_EQ(after[0], "VERSION?");
+  EXPECT_EQ(after[2], "ARM_IGNORE_TAMPER=1");
+  EXPECT_EQ(after[3].rfind("TIME=", 0), 0u);
+}
+
+}  // namespace
+}  // namespace brek::test

@@ -1,6 +1,7 @@
 #pragma once
 // The controller against the simulated panel, everything in virtual time.
 #include <memory>
+#include <optional>
 
 #include "FakeSerialDevices.h"
 #include "VirtualPanel.h"
@@ -15,6 +16,9 @@ namespace brek::test {
 class DialogueFixture : public Sandbox {
  protected:
   void TearDown() override {
+    if (panel) {
+      EXPECT_EQ(panel->Model().FramingErrors(), std::vector<std::string>{}) << "every line ends in CR LF";
+    }
     form.reset();
     panel.reset();
     devices.reset();
@@ -29,7 +33,10 @@ class DialogueFixture : public Sandbox {
     panel = std::make_unique<sim::VirtualPanel>(*ui, *devices, std::move(config));
     if (plugged) panel->Plug(false);
     std::filesystem::create_directories(Dir() / "logs");
-    WriteFile(Dir() / "BrekGSMDemo.ini", "[ProgrammSet]\r\nControllerLogFileName=" + (Dir() / "logs" / "Panel.txt").string() + "\r\n");
+    if (!settings)
+      WriteFile(Dir() / "BrekGSMDemo.ini", "[ProgrammSet]\r\nControllerLogFileName=" + (Dir() / "logs" / "Panel.txt").string() + "\r\n");
+    else if (!settings->empty())
+      WriteFile(Dir() / "BrekGSMDemo.ini", *settings);
     form = std::make_unique<TBrekGSMDemoMainForm>(
         FormContext{ui.get(), &window, (Dir() / "BrekGSMDemo").string(), devices.get()});
     ui->Advance(1);
@@ -69,6 +76,8 @@ class DialogueFixture : public Sandbox {
   }
 
  protected:
+  // The settings file's text: unset, the traffic log in logs/; empty, no file at all.
+  std::optional<std::string> settings;
   MainWindowControls window;
   std::unique_ptr<VirtualToolkit> ui;
   std::unique_ptr<sim::FakeSerialDevices> devices;

@@ -18,11 +18,19 @@ PanelModel::PanelModel(PanelConfig config) : config_(std::move(config)), bootloa
 std::vector<PanelOutput> PanelModel::Receive(std::string_view bytes) {
   std::vector<PanelOutput> out;
   for (char c : bytes) {
-    if (c == '\n') continue;
+    if (std::exchange(afterCr_, false)) {
+      if (c == '\n') continue;
+      framingErrors_.push_back("CR without LF after \"" + transcript_.back() + "\"");
+    }
+    if (c == '\n') {
+      framingErrors_.push_back("LF without CR in \"" + partial_ + "\"");
+      continue;
+    }
     if (c != '\r') {
       partial_ += c;
       continue;
     }
+    afterCr_ = true;
     std::string line;
     line.swap(partial_);
     transcript_.push_back(line);
@@ -44,6 +52,7 @@ std::vector<std::string> PanelModel::Commands() const {
 
 std::vector<PanelOutput> PanelModel::Answer(const std::string& line) {
   if (line.empty()) return {};
+  if (const auto it = config_.answerFor.find(line); it != config_.answerFor.end()) return {Line(it->second)};
   if (config_.valueErrorToAll) return {Line("value error")};
   if (line == "VERSION?") return {Line(bootloader_ ? "Bootloader v2.0" : "Brek GSM Main ver=" + config_.version)};
   if (bootloader_) {

@@ -29,6 +29,8 @@ struct PanelConfig {
   std::uint32_t replyDelayMs = 0;  // from the end of a command line to its answer
   std::uint32_t restartMs = 3000;  // from "reset" or "START_MAIN" to being back
   std::string lineEnd = "\r\n";
+  // Exact answers for given command lines, before any other rule (e.g. the version reply).
+  std::map<std::string, std::string> answerFor;
 };
 
 struct PanelOutput {
@@ -48,6 +50,8 @@ class PanelModel {
   void Restarted();
 
   const std::vector<std::string>& Transcript() const { return transcript_; }  // every line received
+  // Every line end that was not CR LF exactly (the panel's firmware wants both).
+  const std::vector<std::string>& FramingErrors() const { return framingErrors_; }
   std::vector<std::string> Commands() const;  // the non-empty lines
   PanelConfig& Config() { return config_; }
   bool InBootloader() const { return bootloader_; }
@@ -60,6 +64,8 @@ class PanelModel {
   bool bootloader_;
   bool restartRequested_ = false;
   std::string partial_;
+  bool afterCr_ = false;
+  std::vector<std::string> framingErrors_;
   std::vector<std::string> transcript_;
 };
 

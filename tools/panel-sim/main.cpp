@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   brek::sim::PanelModel model(config);
   std::ofstream transcript;
   if (!transcriptFile.empty()) transcript.open(transcriptFile, std::ios::app);
-  std::size_t logged = 0;
+  std::size_t logged = 0, framing = 0;
   char buffer[4096];
   for (;;) {
     pollfd p{fd, POLLIN, 0};
@@ -122,6 +122,11 @@ int main(int argc, char** argv) {
     }
     const auto outputs = model.Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
     for (; logged < model.Transcript().size(); ++logged) transcript << model.Transcript()[logged] << '\n' << std::flush;
+    // A wrong line end shows in the transcript, so a test comparing it line by line fails.
+    for (; framing < model.FramingErrors().size(); ++framing) {
+      transcript << "!FRAMING " << model.FramingErrors()[framing] << '\n' << std::flush;
+      std::fprintf(stderr, "panel-sim: %s\n", model.FramingErrors()[framing].c_str());
+    }
     for (const auto& o : outputs) {
       if (o.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(o.delayMs));
       WriteAll(fd, o.bytes);

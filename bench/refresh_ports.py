@@ -27,7 +27,7 @@ def plug(**ids):
 
 
 panels = [plug()]
-proc = subprocess.Popen([subject, folder], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+proc = subprocess.Popen([subject, folder], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
                         env=testbed_env(QT_QPA_PLATFORM='offscreen', XDG_RUNTIME_DIR=folder), preexec_fn=die_with_parent)
 out = queue.Queue()
 threading.Thread(target=lambda: [out.put(line.split()) for line in proc.stdout], daemon=True).start()

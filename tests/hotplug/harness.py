@@ -24,7 +24,7 @@ WAIT_CONNECTED, WAIT_CONNECT, WAIT_LOADED = 0, 2, 4
 
 class Subject:
     def __init__(self, folder):
-        self.proc = subprocess.Popen([SUBJECT, folder], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.proc = subprocess.Popen([SUBJECT, folder], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.states = queue.Queue()
         self.state = None
         threading.Thread(target=self._read, daemon=True).start()

@@ -22,7 +22,7 @@ RSS_GROWTH_LIMIT_KB = 2048  # allocator noise; a leak per cycle passes it within
 
 class Subject:
     def __init__(self, folder):
-        self.proc = subprocess.Popen([SUBJECT, folder], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+        self.proc = subprocess.Popen([SUBJECT, folder], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
                                      env=testbed_env(), preexec_fn=die_with_parent)
         self.state = None
         os.set_blocking(self.proc.stdout.fileno(), False)

@@ -1,0 +1,60 @@
+// Every label laid out in every state with GDI's measurement of the real font, as the
+// Windows program draws it: GDI's hinted advances are wider than Qt's.
+#include <algorithm>
+#include <cstdio>
+
+#include "app/BrekGSMDemoMain.h"
+#include "support/TestSupport.h"
+#include "support/VirtualToolkit.h"
+#include "ui/win32/GdiMarkup.h"
+
+namespace brek::test {
+namespace {
+
+class GdiLabels : public Sandbox {};
+
+TEST_F(GdiLabels, OurOwnTextsFitTheirLabelsInEveryState) {
+  VirtualToolkit ui;
+  MainWindowControls controls;
+  TBrekGSMDemoMainForm form(FormContext{&ui, &controls, (Dir() / "BrekGSMDemo").string()});
+  ui.Advance(1);
+  const GdiFontMetrics metrics;
+  std::vector<THTMLabel*> labels = controls.PanelLabels();
+  labels.push_back(&controls.ProgrammStateInfoLabel);
+  labels.push_back(&controls.UserActionInfoLabel);
+  // The call-centre number and the cloud address are our values; the rest is the caption
+  // table's, which is reported, not failed.
+  const std::vector<const THTMLabel*> ours = {&controls.CallCenterValueLabel, &controls.NubrixValueLabel};
+  for (int state = psWaitConnect; state <= psLoadFtdef; ++state) {
+    form.CurrentState = static_cast<TProgrammState>(state);
+    form.AccountNumber = 8888;  // the widest digits
+    form.ShowCurrentState();
+    for (const THTMLabel* l : labels) {
+      const MarkupLayout layout = LayoutMarkup(l->HTMLText(), l->Style, {0, 0, l->Bounds.width, 10000}, metrics);
+      const bool own = std::find(ours.begin(), ours.end(), l) != ours.end();
+      if (own) {
+        // With a margin: the text must fit a tenth narrower too.
+        const MarkupLayout narrow =
+            LayoutMarkup(l->HTMLText(), l->Style, {0, 0, l->Bounds.width * 10 / 11, 10000}, metrics);
+        EXPECT_LE(narrow.height, l->Bounds.height) << "state " << state << ": " << l->HTMLText();
+        // The narrowest width it fits, for the figures.
+        int lo = 1, hi = 10000;
+        while (lo < hi) {
+          const int mid = (lo + hi) / 2;
+          if (LayoutMarkup(l->HTMLText(), l->Style, {0, 0, mid, 10000}, metrics).height <= l->Bounds.height)
+            hi = mid;
+          else
+            lo = mid + 1;
+        }
+        const int widest = lo;
+        if (state == psDemoLoaded) std::printf("ours: %d of %d px: %s\n", widest, l->Bounds.width, l->HTMLText().c_str());
+      } else if (layout.height > l->Bounds.height) {
+        std::printf("state %d: the caption table's text needs %d of %d px in height: %s\n", state, layout.height,
+                    l->Bounds.height, l->HTMLText().c_str());
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brek::test

@@ -40,8 +40,8 @@ MainWindowControls::MainWindowControls() {
   Place(NubrixTitleLabel, {340, 16, 213, 13}, text, "<B>Доступ в облачные сервисы</B>");
   Place(CallCenterTitleLabel, {162, 16, 155, 13}, text, "<B>Телефон call-центра</B>");
   Place(ObjectsValueLabel, {30, 33, 115, 13}, text, "5678, 5679");
-  Place(CallCenterValueLabel, {162, 33, 155, 13}, text, "8 (800) 000-00-00");
-  Place(NubrixValueLabel, {340, 33, 221, 13}, text, "5678@demo.test  |  demo5678");
+  Place(CallCenterValueLabel, {162, 33, 155, 13}, text, "+7 800 000-00-00, доб. 1");
+  Place(NubrixValueLabel, {340, 33, 221, 13}, text, "demo+5678@nb.test  |  demo5678");
 }
 
 std::vector<TButton*> MainWindowControls::ButtonsInCreationOrder() {

@@ -60,10 +60,10 @@ TEST_F(States, ActivePanelShowsTheAccountNumbers) {
   EXPECT_EQ(window.ObjectsTitleLabel.HTMLText(), W("<B>Объекты</B>"));
   EXPECT_EQ(window.ObjectsValueLabel.HTMLText(), "7, 8");
   EXPECT_EQ(window.CallCenterValueLabel.HTMLText(), GetCaption("CallCenterValue_Caption"));
-  EXPECT_EQ(window.NubrixValueLabel.HTMLText(), "0007@demo.test  |  demo0007");
+  EXPECT_EQ(window.NubrixValueLabel.HTMLText(), "demo+0007@nb.test  |  demo0007");
   Show(psMoneyFull, 9999);
   EXPECT_EQ(window.ObjectsValueLabel.HTMLText(), "9999, 10000");
-  EXPECT_EQ(window.NubrixValueLabel.HTMLText(), "9999@demo.test  |  demo9999");
+  EXPECT_EQ(window.NubrixValueLabel.HTMLText(), "demo+9999@nb.test  |  demo9999");
   // Back to a writing state: greyed titles and dashes again.
   Show(psLoadFtdef, 9999);
   EXPECT_TRUE(PanelIdle());

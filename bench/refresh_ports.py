@@ -13,7 +13,7 @@ import tempfile
 import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tools', 'umockdev'))
-from umockpanel import NEXT_NODE, TESTBED, OpenCounter, Panel, die_with_parent, testbed_env  # noqa: E402
+from umockpanel import NEXT_NODE, TESTBED, OpenCounter, Panel, die_with_parent, node_path, testbed_env  # noqa: E402
 
 subject, os.environ['PANEL_SIM'] = sys.argv[1], os.path.abspath(sys.argv[2])
 refreshes = int(sys.argv[3]) if len(sys.argv) > 3 else 50
@@ -48,7 +48,7 @@ try:
         while len(panels) < total:
             p = plug(vendor='0403', product='6001', serial=f'OTHER{len(panels)}')
             panels.append(p)
-            counters.append(OpenCounter(TESTBED, f'ttyACM{p.n}'))
+            counters.append(OpenCounter(node_path(TESTBED, f'ttyACM{p.n}')))
         proc.stdin.write(f'refresh {refreshes}\n')
         proc.stdin.flush()
         _, median, worst = expect('REFRESH', 120)

@@ -40,7 +40,12 @@ def main():
     xvfb = Xvfb()
     program = Program(PROGRAM, folder, xvfb.display)
     try:
-        states = walk_through(rig, program, shots)
+        figures = {}
+        states = walk_through(rig, program, shots, figures=figures)
+        # For the Windows end-to-end test, which prints them next to its own.
+        with open(os.path.join(ARTIFACTS, 'timings-linux.txt'), 'w') as f:
+            for k, v in figures.items():
+                f.write(f'{k}\t{v:.0f}\n')
         t = lines(rig.transcript)
 
         # Connecting, the demo settings and the completion after the panel's restart.

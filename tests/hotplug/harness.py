@@ -17,7 +17,7 @@ import time
 SUBJECT, PANEL_SIM = sys.argv[1], sys.argv[2]
 os.environ['PANEL_SIM'] = PANEL_SIM
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'umockdev'))
-from umockpanel import NEXT_NODE, TESTBED, OpenCounter, Panel, lines, wait_for  # noqa: E402
+from umockpanel import NEXT_NODE, TESTBED, OpenCounter, Panel, lines, node_path, wait_for  # noqa: E402
 WANTED = sys.argv[3:]
 WAIT_CONNECTED, WAIT_CONNECT, WAIT_LOADED = 0, 2, 4
 
@@ -179,7 +179,7 @@ def demo_with_restart(c):
 
 def another_adapter_is_never_opened(c):
     other = c.plug(serve=False, vendor='0403', product='6001', serial='OTHER')
-    opens = OpenCounter(c.tb, f'ttyACM{other.n}')
+    opens = OpenCounter(node_path(c.tb, f'ttyACM{other.n}'))
     try:
         with connected(c) as (p, s):
             write_demo(c, p, s)

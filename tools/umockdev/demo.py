@@ -20,7 +20,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from umockpanel import Rig, die_with_parent, lines, testbed_env, wait_for  # noqa: E402
+from common import die_with_parent, lines, wait_for  # noqa: E402
 
 # Button centres in the window's client area.
 START, END, LITTLE, OFF, FULL = (115, 358), (129, 389), (422, 327), (426, 358), (402, 389)
@@ -66,19 +66,22 @@ class Xvfb:
 
 class Program:
     """The program copied into its own folder, with a settings file that turns the traffic
-    log on, so what it said and heard can be read back."""
+    log on, so what it said and heard can be read back. The Windows program passes its
+    launcher (wine), its environment and how it spells a path."""
 
-    def __init__(self, exe, folder, display):
+    def __init__(self, exe, folder, display, launcher=(), env=None, path=lambda p: p):
         self.folder, self.display = folder, display
         self.exe = os.path.join(folder, os.path.basename(exe))
         shutil.copy2(exe, self.exe)
         with open(os.path.join(folder, 'BrekGSMDemo.ini'), 'wb') as f:
-            f.write(b'[ProgrammSet]\r\nControllerLogFileName=' + os.path.join(folder, 'Panel.txt').encode() +
-                    b'\r\nErrorLogFileName=' + os.path.join(folder, 'ErrorLog.log').encode() + b'\r\n')
-        env = testbed_env(DISPLAY=display, XDG_RUNTIME_DIR=folder)
+            f.write(b'[ProgrammSet]\r\nControllerLogFileName=' + path(os.path.join(folder, 'Panel.txt')).encode() +
+                    b'\r\nErrorLogFileName=' + path(os.path.join(folder, 'ErrorLog.log')).encode() + b'\r\n')
+        if env is None:
+            from umockpanel import testbed_env
+            env = testbed_env(DISPLAY=display, XDG_RUNTIME_DIR=folder)
         self.output = open(os.path.join(folder, 'output.txt'), 'w')
-        self.proc = subprocess.Popen([self.exe], cwd=folder, env=env, stdout=self.output, stderr=subprocess.STDOUT,
-                                     preexec_fn=die_with_parent)
+        self.proc = subprocess.Popen([*launcher, self.exe], cwd=folder, env=env, stdout=self.output,
+                                     stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
         self.window = None
 
     def x(self, *args, capture=False):
@@ -150,10 +153,35 @@ class Program:
         self.output.close()
 
 
-def walk_through(rig, program, shots, say=print):
+class FirstHeard:
+    """When the panel first heard a line starting with each of some texts (polled every 5 ms
+    on its own thread, so a screenshot in between does not delay the reading)."""
+
+    def __init__(self, transcript, *texts):
+        import threading
+        self.at = {}
+        self._stop = False
+        self._thread = threading.Thread(target=self._watch, args=(transcript, texts), daemon=True)
+        self._thread.start()
+
+    def _watch(self, transcript, texts):
+        while not self._stop and len(self.at) < len(texts):
+            heard = lines(transcript)
+            for text in texts:
+                if text not in self.at and any(x.startswith(text) for x in heard):
+                    self.at[text] = time.monotonic()
+            time.sleep(0.005)
+
+    def stop(self):
+        self._stop = True
+        self._thread.join()
+
+
+def walk_through(rig, program, shots, say=print, figures=None):
     """Clicks through a whole demonstration, waiting for the panel to hear each step, and
     leaves one screenshot per state. Raises when a step does not happen; returns the states
-    as (name, pixels)."""
+    as (name, pixels). figures, a dict, gets the click-to-"reset" and the panel's
+    return-to-"TIME=" times of the demo settings, in ms."""
     t = rig.transcript
     seen = []
     heard = lambda text, after=0: text in lines(t)[after:]  # noqa: E731
@@ -172,10 +200,16 @@ def walk_through(rig, program, shots, say=print):
     step('connected', lambda: serial_replies() > 0, 10)
 
     mark = len(lines(t))
+    watch = FirstHeard(t, 'reset', 'TIME=')
+    clicked = time.monotonic()
     program.click(START)
     step('loading-demo', lambda: len(lines(t)) > mark, 5)
     restarts = rig.restarts
     step('demo-loaded', lambda: rig.restarts > restarts and any(x.startswith('TIME=') for x in lines(t)[mark:]), 60)
+    watch.stop()
+    if figures is not None and 'reset' in watch.at and 'TIME=' in watch.at and rig.back_at:
+        figures['click to "reset"'] = (watch.at['reset'] - clicked) * 1000
+        figures['panel back to "TIME="'] = (watch.at['TIME='] - rig.back_at) * 1000
 
     for name, button, command in (('money-little', LITTLE, 'ARM_ALLOWED=2'), ('money-off', OFF, 'ARM_ALLOWED=3'),
                                   ('money-full', FULL, 'ARM_ALLOWED=0')):
@@ -201,6 +235,7 @@ def main():
     ap.add_argument('--shots', default='demo-shots', help='where the screenshots go')
     args = ap.parse_args()
     os.environ['PANEL_SIM'] = os.path.abspath(args.panel_sim)
+    from umockpanel import Rig
     walk = args.walk or not os.environ.get('DISPLAY')
     folder = tempfile.mkdtemp(prefix='brek-demo-')
     rig = Rig(os.path.join(folder, 'panel-transcript.txt'))

@@ -9,17 +9,17 @@ import time
 
 import gi
 
+from common import OpenCounter, die_with_parent, lines, wait_for  # noqa: F401 (theirs to import from here too)
+
 gi.require_version('UMockdev', '1.0')
 from gi.repository import UMockdev  # noqa: E402
 TESTBED = UMockdev.Testbed.new()
 NEXT_NODE = [0]
 
 
-def die_with_parent():
-    """preexec_fn for children that must not outlive a harness that is killed."""
-    import ctypes
-    import signal
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+def node_path(tb, node):
+    """The pty behind a faked device node."""
+    return os.path.realpath(os.path.join(tb.get_root_dir(), 'dev', node))
 
 
 def testbed_env(**extra):
@@ -108,23 +108,6 @@ class Panel:
         os.close(self.fd)
 
 
-def lines(path):
-    try:
-        with open(path) as f:
-            return f.read().splitlines()
-    except FileNotFoundError:
-        return []
-
-
-def wait_for(pred, timeout):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if pred():
-            return True
-        time.sleep(0.005)
-    return pred()
-
-
 class Rig:
     """The panel as a demonstrator has it: plugged in on demand, and when a command restarts
     it, gone from the bus and back under the next node name, as the real one does."""
@@ -133,6 +116,7 @@ class Rig:
         self.tb, self.transcript, self.panel_args = TESTBED, transcript, panel_args
         self.panel = None
         self.restarts = 0
+        self.back_at = None  # when the panel last came back from a restart
         self._lock = threading.Lock()
         self._stop = threading.Event()
         threading.Thread(target=self._restarter, daemon=True).start()
@@ -163,41 +147,10 @@ class Rig:
             time.sleep(ms / 1000)
             if not self._stop.is_set():
                 self.plug()
+                self.back_at = time.monotonic()
                 self.restarts += 1
 
     def close(self):
         self._stop.set()
         self.unplug()
 
-
-class OpenCounter:
-    """Counts the openings of a faked device's node by any process (inotify on the pty
-    behind it): a device that is not the panel's must never be opened."""
-    IN_OPEN, IN_CLOSE = 0x20, 0x18
-
-    def __init__(self, tb, node):
-        import ctypes
-        self._libc = ctypes.CDLL(None, use_errno=True)
-        target = os.path.realpath(os.path.join(tb.get_root_dir(), 'dev', node))
-        self.fd = self._libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
-        # Open and close alternate, so inotify never merges two openings into one event.
-        if self.fd < 0 or self._libc.inotify_add_watch(self.fd, target.encode(), self.IN_OPEN | self.IN_CLOSE) < 0:
-            raise OSError(ctypes.get_errno(), f'cannot watch {target}')
-        self.opens = 0
-
-    def count(self):
-        import struct
-        while True:
-            try:
-                data = os.read(self.fd, 65536)
-            except BlockingIOError:
-                return self.opens
-            at = 0
-            while at + 16 <= len(data):
-                _, mask, _, size = struct.unpack_from('iIII', data, at)
-                if mask & self.IN_OPEN:
-                    self.opens += 1
-                at += 16 + size
-
-    def close(self):
-        os.close(self.fd)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/ProgramState.h"
+#include "common/UserFolders.h"
 #include "serial/PortRec.h"
 #include "ui/MainWindowLayout.h"
 #include "ui/Toolkit.h"
@@ -29,6 +30,7 @@ struct FormContext {
   MainWindowControls* window = nullptr;
   std::string exePath;  // the program's executable: its version and its folder
   SerialDevices* devices = nullptr;  // the system's serial ports and device notices
+  UserFolders folders{};             // none: a portable copy, everything beside the executable
 };
 
 class TBrekGSMDemoMainForm {

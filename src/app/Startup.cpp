@@ -136,7 +136,7 @@ void TBrekGSMDemoMainForm::SetStartState() {
 
 void TBrekGSMDemoMainForm::ReadIniFile() {
   Guarded("TBrekGSMDemoMainForm.ReadIniFile", [&] {
-    const std::string ini = ProgramFolder_ + kSettingsFile;
+    const std::string ini = FindSettingsFile(ProgramFolder_, Context_.folders, kSettingsFile);
 
     const std::string traffic = ReadProfileString(ini, kSettingsSection, "ControllerLogFileName", "");
     ControllerLogEnabled = false;
@@ -151,10 +151,11 @@ void TBrekGSMDemoMainForm::ReadIniFile() {
 
     const std::string errors = ReadProfileString(ini, kSettingsSection, "ErrorLogFileName", "");
     std::string errorLog;
+    // "Beside the program" unless an installed program may not write there.
     if (errors.empty())
-      errorLog = ProgramFolder_ + kDefaultErrorLog;
+      errorLog = DefaultLogFolder(ProgramFolder_, Context_.folders) + kDefaultErrorLog;
     else if (!FolderExists(FolderPart(errors)))
-      errorLog = ProgramFolder_ + FileNamePart(errors);
+      errorLog = DefaultLogFolder(ProgramFolder_, Context_.folders) + FileNamePart(errors);
     else
       errorLog = errors;
     SetErrorLogFileName(errorLog);

@@ -78,7 +78,9 @@ class Program:
                     b'\r\nErrorLogFileName=' + path(os.path.join(folder, 'ErrorLog.log')).encode() + b'\r\n')
         if env is None:
             from umockpanel import testbed_env
-            env = testbed_env(DISPLAY=display, XDG_RUNTIME_DIR=folder)
+            # Its own configuration and state folders: a settings file of the user's would win.
+            env = testbed_env(DISPLAY=display, XDG_RUNTIME_DIR=folder, XDG_CONFIG_HOME=os.path.join(folder, 'config'),
+                              XDG_STATE_HOME=os.path.join(folder, 'state'))
         self.output = open(os.path.join(folder, 'output.txt'), 'w')
         self.proc = subprocess.Popen([*launcher, self.exe], cwd=folder, env=env, stdout=self.output,
                                      stderr=subprocess.STDOUT, preexec_fn=die_with_parent)

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     brek::MainWindow window(controls, toolkit);
     toolkit.SetMainWindow(&window);
     auto form = std::make_unique<brek::TBrekGSMDemoMainForm>(
-        brek::FormContext{&toolkit, &controls, brek::ExecutablePath(), &devices});
+        brek::FormContext{&toolkit, &controls, brek::ExecutablePath(), &devices, brek::PlatformUserFolders()});
     rc = app.exec();
     form.reset();
     toolkit.SetMainWindow(nullptr);

@@ -97,6 +97,12 @@ for size in 16 32; do
     -fill '#c9c6c0' -draw 'rectangle 8,21 12,24' -draw 'rectangle 14,21 18,24' -draw 'rectangle 20,21 24,24' \
     -resize ${size}x${size} PNG32:"$out/icon${size}.png"
 done
+# The desktop's larger sizes, drawn at 256 px from the same shapes.
+convert -size 256x256 xc:none -draw "scale 8,8 fill '#fbfbfa' stroke '#7d8a96' stroke-width 1.5
+    roundrectangle 4,2 27,29 4,4 stroke none fill '#1f2a33' rectangle 8,6 23,12
+    fill '#37c35b' circle 10,17 10,15.5 fill '#e5534b' circle 15,17 15,15.5
+    fill '#c9c6c0' rectangle 8,21 12,24 rectangle 14,21 18,24 rectangle 20,21 24,24" PNG32:"$out/icon256.png"
+convert "$out/icon256.png" -resize 48x48 PNG32:"$out/icon48.png"
 # The Windows program carries both sizes in one icon resource.
 convert "$out/icon16.png" "$out/icon32.png" "$out/icon.ico"
-echo "wrote $out/background.bmp, icon16.png, icon32.png, icon.ico"
+echo "wrote $out/background.bmp, icon16.png, icon32.png, icon48.png, icon256.png, icon.ico"

@@ -15,7 +15,7 @@ import threading
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tools', 'umockdev'))
 from umockpanel import NEXT_NODE, TESTBED, OpenCounter, Panel, die_with_parent, node_path, testbed_env  # noqa: E402
 
-subject, os.environ['PANEL_SIM'] = sys.argv[1], os.path.abspath(sys.argv[2])
+subject, os.environ['PANEL_SIM'] = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 refreshes = int(sys.argv[3]) if len(sys.argv) > 3 else 50
 folder = tempfile.mkdtemp(prefix='brek-bench-')
 

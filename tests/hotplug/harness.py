@@ -18,56 +18,14 @@ SUBJECT, PANEL_SIM = sys.argv[1], sys.argv[2]
 os.environ['PANEL_SIM'] = PANEL_SIM
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'umockdev'))
 from umockpanel import NEXT_NODE, TESTBED, OpenCounter, Panel, lines, node_path, wait_for  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from subject import Subject as SubjectOf  # noqa: E402
 WANTED = sys.argv[3:]
 WAIT_CONNECTED, WAIT_CONNECT, WAIT_LOADED = 0, 2, 4
 
 
-class Subject:
-    def __init__(self, folder):
-        self.proc = subprocess.Popen([SUBJECT, folder], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.states = queue.Queue()
-        self.state = None
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            if line.startswith('STATE'):
-                self.states.put(int(line.split()[1]))
-
-    def wait_state(self, wanted, timeout):
-        end = time.monotonic() + timeout
-        while True:
-            if self.state == wanted:
-                return True
-            left = end - time.monotonic()
-            if left <= 0:
-                return False
-            try:
-                self.state = self.states.get(timeout=left)
-            except queue.Empty:
-                return False
-
-    def holds(self, state, seconds):
-        """The state stays for that long."""
-        return self.wait_state(state, 1) and not self._changes_within(seconds)
-
-    def _changes_within(self, seconds):
-        try:
-            self.state = self.states.get(timeout=seconds)
-            return True
-        except queue.Empty:
-            return False
-
-    def send(self, line):
-        self.proc.stdin.write(line + '\n')
-        self.proc.stdin.flush()
-
-    def stop(self):
-        try:
-            self.send('quit')
-            self.proc.wait(timeout=10)
-        except Exception:
-            self.proc.kill()
+def Subject(folder):
+    return SubjectOf(SUBJECT, folder)
 
 
 class Context:

@@ -15,7 +15,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'umockdev'))
 from umockpanel import Rig, die_with_parent, lines, testbed_env, wait_for  # noqa: E402
 
-SUBJECT, PANEL_SIM, CYCLES, DEMOS = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+SUBJECT, PANEL_SIM, CYCLES, DEMOS = os.path.abspath(sys.argv[1]), sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
 os.environ['PANEL_SIM'] = os.path.abspath(PANEL_SIM)
 RSS_GROWTH_LIMIT_KB = 2048  # allocator noise; a leak per cycle passes it within a long run
 

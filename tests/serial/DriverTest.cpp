@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -304,6 +305,39 @@ TEST_F(Driver, ReopeningStartsWithAnEmptyRingAndOneReader) {
   pty.Write("z");
   ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 1; }));
   EXPECT_EQ(ring[0], 'z');
+}
+
+// On a real device that stopped taking data (the kernel rig's gadget whose side is not read):
+// the write gives up within its bound, the output queue's draining included.
+TEST(RealDevice, AStalledDeviceNeverHoldsAWritePastItsBound) {
+  const char* node = std::getenv("BREK_STALLED_TTY");
+  if (!node) GTEST_SKIP() << "needs BREK_STALLED_TTY (the kernel rig sets it)";
+  TCommDrvRec rec;
+  std::vector<std::uint8_t> ring(4096);
+  rec.InpBuf = ring.data();
+  rec.InpBufSize = 4096;
+  rec.PortNumber = 43;
+  rec.Dcb.DCBlength = 28;
+  rec.Dcb.BaudRate = 115200;
+  rec.Dcb.Flags = 1;
+  rec.Dcb.ByteSize = 8;
+  RegisterPortDevice(43, node);
+  ASSERT_TRUE(CommOpen(rec));
+  std::vector<std::uint8_t> block(1 << 18, 'z');
+  for (int i = 0; i < 3; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::uint32_t written = CommWrite(rec.Handle, block.data(), static_cast<std::uint32_t>(block.size()));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("stalled write %d: %u of %zu bytes in %lld ms\n", i + 1, written, block.size(), static_cast<long long>(ms));
+    EXPECT_LT(ms, 2000 + 1000) << "the write's bound is 2000 ms";
+  }
+  // Closing must not wait for the queued output either (the driver would for 30 s).
+  const auto t0 = std::chrono::steady_clock::now();
+  CommClose(rec);
+  const auto closeMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  std::printf("stalled write: closing took %lld ms\n", static_cast<long long>(closeMs));
+  EXPECT_LT(closeMs, 1000);
+  UnregisterPortDevice(43);
 }
 
 }  // namespace

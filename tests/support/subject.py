@@ -14,12 +14,14 @@ class Subject:
         self.proc = subprocess.Popen([os.path.abspath(program), folder], cwd=folder, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.states = queue.Queue()
         self.state = None
+        self.seen = []  # every state it printed, in order
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
         for line in self.proc.stdout:
             if line.startswith('STATE'):
-                self.states.put(int(line.split()[1]))
+                self.seen.append(int(line.split()[1]))
+                self.states.put(self.seen[-1])
 
     def wait_state(self, wanted, timeout):
         end = time.monotonic() + timeout

@@ -83,7 +83,18 @@ void CloseDevice(TCommDrvRec& rec) {
   if (rec.ExclusiveSet) ioctl(fd, TIOCNXCL);
   rec.ExclusiveSet = false;
   flock(fd, LOCK_UN);
-  close(fd);
+  int queued = 0;
+  if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+    // A device that stopped taking data: the driver's close waits for the queue to drain
+    // (30 s on cdc-acm). The port is already released; the descriptor goes on its own.
+    try {
+      std::thread([fd] { close(fd); }).detach();
+    } catch (const std::system_error&) {
+      close(fd);  // no thread to be had: wait, then
+    }
+  } else {
+    close(fd);
+  }
   rec.Handle = INVALID_HANDLE_VALUE;
   if (rec.WakeHandle != INVALID_HANDLE_VALUE) close(Fd(rec.WakeHandle));
   rec.WakeHandle = INVALID_HANDLE_VALUE;

@@ -1,0 +1,325 @@
+#!/usr/bin/python3
+"""Serial and hot-plug tests against the real kernel driver, run inside the rig's guest
+(tools/kernel-rig): the panel is a configfs USB gadget (ffff:2331, serial TUVO) on dummy_hcd,
+so cdc_acm makes its /dev/ttyACMn with real udev events; unbinding the gadget is a real
+unplug. The gadget side (/dev/ttyGSn) is served by panel-sim. Another maker's serial gadget
+(0403:6001) is present throughout and must never be opened.
+
+Run in the guest: harness.py <hotplug_subject> <panel-sim> <serial_tests> [scenario...]
+"""
+import fcntl
+import glob
+import os
+import subprocess
+import sys
+import tempfile
+import termios
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'support'))
+sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
+from common import OpenCounter, lines, wait_for  # noqa: E402
+from subject import Subject  # noqa: E402
+
+SUBJECT, PANEL_SIM, SERIAL_TESTS = sys.argv[1:4]
+WANTED = sys.argv[4:]
+WAITING, CONNECTED, LOADING, LOADED = 0, 2, 3, 4
+GADGETS = '/sys/kernel/config/usb_gadget'
+TIOCEXCL = 0x540C
+
+
+def check(cond, what):
+    if not cond:
+        raise AssertionError(what)
+
+
+def write(path, text):
+    with open(path, 'w') as f:
+        f.write(text)
+
+
+def raw(fd):
+    attrs = termios.tcgetattr(fd)
+    attrs[0] = attrs[1] = attrs[3] = 0  # no input, output or local processing
+    attrs[2] = termios.CS8 | termios.CREAD | termios.CLOCAL
+    termios.tcsetattr(fd, termios.TCSANOW, attrs)
+
+
+class Gadget:
+    """A USB device with one ACM function, bound to a dummy UDC (plugged) or not."""
+
+    def __init__(self, name, udc, vendor, product, serial):
+        self.dir, self.udc, self.vendor = f'{GADGETS}/{name}', udc, vendor
+        os.makedirs(f'{self.dir}/strings/0x409')
+        write(f'{self.dir}/idVendor', '0x' + vendor)
+        write(f'{self.dir}/idProduct', '0x' + product)
+        write(f'{self.dir}/strings/0x409/serialnumber', serial)
+        write(f'{self.dir}/strings/0x409/product', 'Brek GSM' if vendor == 'ffff' else 'Serial adapter')
+        os.makedirs(f'{self.dir}/configs/c.1')
+        os.makedirs(f'{self.dir}/functions/acm.0')
+        os.symlink(f'{self.dir}/functions/acm.0', f'{self.dir}/configs/c.1/acm.0')
+        with open(f'{self.dir}/functions/acm.0/port_num') as f:
+            self.gadget_tty = f'/dev/ttyGS{f.read().strip()}'
+        self.plugged = False
+
+    def plug(self):
+        write(f'{self.dir}/UDC', self.udc)
+        self.plugged = True
+        check(wait_for(lambda: self.node() is not None, 10), f'{self.vendor}: no ttyACM appeared')
+        return self.node()
+
+    def unplug(self):
+        write(f'{self.dir}/UDC', '\n')
+        self.plugged = False
+
+    def node(self):
+        """The host-side tty of this gadget: found by its USB identity, as the program does."""
+        for tty in glob.glob('/sys/class/tty/ttyACM*'):
+            d = os.path.realpath(os.path.join(tty, 'device'))
+            while d != '/sys' and not os.path.exists(os.path.join(d, 'idVendor')):
+                d = os.path.dirname(d)
+            try:
+                if open(os.path.join(d, 'idVendor')).read().strip() == self.vendor:
+                    return '/dev/' + os.path.basename(tty)
+            except OSError:
+                pass
+        return None
+
+
+class Panel:
+    """panel-sim on the gadget side. Unbinding the gadget hangs its side up, so every plugging
+    opens it anew. After "reset" the gadget is unbound and bound again as the real panel
+    restarts. hold_old: keep the old host node open over the restart, as a program still
+    holding it would, so the panel returns under a new name."""
+
+    def __init__(self, gadget, transcript, restart_ms=1500):
+        self.gadget, self.transcript, self.restart_ms = gadget, transcript, restart_ms
+        self.fd = None
+        self.sim = None
+        self.restarts = 0
+        self.names = []
+        self.hold_old = False
+        self._held = []
+        self.error = None
+
+    def serve(self):
+        self.stop_serving()
+        self.fd = os.open(self.gadget.gadget_tty, os.O_RDWR | os.O_NOCTTY)
+        raw(self.fd)
+        self.sim = subprocess.Popen([PANEL_SIM, '--fd', str(self.fd), '--transcript', self.transcript, '--restart',
+                                     str(self.restart_ms)], pass_fds=[self.fd], stdout=subprocess.PIPE,
+                                    stderr=open(self.transcript + '.stderr', 'a'), text=True)
+        threading.Thread(target=self._watch, args=(self.sim,), daemon=True).start()
+
+    def _watch(self, sim):
+        try:
+            self._restart_on_reset(sim)
+        except Exception as e:  # noqa: BLE001
+            self.error = e
+
+    def _restart_on_reset(self, sim):
+        for line in sim.stdout:
+            if line.startswith('RESTART'):
+                time.sleep(0.05)
+                old = self.gadget.node()
+                if self.hold_old and old:
+                    self._held.append(os.open(old, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK))
+                self.unplug()
+                time.sleep(int(line.split()[1]) / 1000)
+                self.names.append(self.plug())
+                self.restarts += 1
+                return
+
+    def plug(self):
+        # Its side is opened once bound: opened earlier, the unbinding's late hang-up could
+        # reach the new descriptor. (The host's bytes wait in the driver until it is open.)
+        node = self.gadget.plug()
+        self.serve()
+        return node
+
+    def unplug(self):
+        self.gadget.unplug()
+        self.stop_serving()
+
+    def stop_serving(self):
+        if self.sim:
+            self.sim.kill()
+            self.sim.wait()
+            self.sim = None
+        if self.fd is not None:
+            os.close(self.fd)
+            self.fd = None
+
+    def close(self):
+        self.stop_serving()
+        for fd in self._held:
+            os.close(fd)
+
+
+class Context:
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix='brek-kernel-')
+        self.transcript = os.path.join(self.dir, 'transcript.txt')
+        self.subject = None
+
+    def start(self):
+        with open(os.path.join(self.dir, 'BrekGSMDemo.ini'), 'wb') as f:
+            f.write(b'[ProgrammSet]\r\nControllerLogFileName=' + self.dir.encode() + b'/Panel.txt\r\n')
+        self.subject = Subject(SUBJECT, self.dir)
+        return self.subject
+
+    def diagnosis(self):
+        """What the program said and did last, and where its threads wait."""
+        out = []
+        for name in sorted(glob.glob(os.path.join(self.dir, '*.log'))):
+            with open(name, 'rb') as f:
+                out.append(os.path.basename(name) + ': ' + ' | '.join(f.read().decode('cp1251').splitlines()[-6:]))
+        if self.subject and self.subject.proc.poll() is None:
+            pid = self.subject.proc.pid
+            waits = [open(f'/proc/{pid}/task/{t}/wchan').read() for t in os.listdir(f'/proc/{pid}/task')]
+            out.append('threads wait in ' + ', '.join(waits))
+        if os.path.exists(self.transcript + '.stderr'):
+            out.append('panel-sim said: ' + open(self.transcript + '.stderr').read()[-300:])
+        return '; '.join(out)
+
+    def heard(self):
+        return lines(self.transcript)
+
+    def close(self):
+        if self.subject:
+            self.subject.stop()
+
+
+def demonstration(c, s, p):
+    """Demo settings with the restart, the three situations, the factory settings with theirs."""
+    mark = len(c.heard())
+    s.send('click start')
+    check(s.wait_state(LOADED, 60), f'demo settings written after the restart; states {s.seen}, restarts '
+                                    f'{p.restarts} {p.names}, restart error {p.error!r}, nodes {glob.glob("/dev/ttyACM*")}')
+    check(any(x.startswith('TIME=') for x in c.heard()[mark:]), 'the clock is set')
+    for button, state in (('little', 5), ('off', 6), ('full', 7)):
+        s.send(f'click {button}')
+        check(s.wait_state(state, 10), f'situation {button}')
+    s.send('click end')
+    check(s.wait_state(CONNECTED, 60), 'factory settings written, connected again')
+
+
+def found_by_identity_and_a_whole_demonstration(c, panel, other):
+    panel.hold_old = True
+    panel.serve()
+    s = c.start()
+    check(s.wait_state(CONNECTED, 30), 'found by identity and connected')
+    check(c.heard()[:4] == ['', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?'], f'connecting: {c.heard()[:4]!r}')
+    first = panel.gadget.node()
+    demonstration(c, s, panel)
+    check(panel.restarts == 2, f'two restarts, saw {panel.restarts}')
+    check(first not in panel.names, f'the panel came back under new names {panel.names} (first {first})')
+    c.figures.append(f'panel nodes: {first} then {", ".join(panel.names)}')
+
+
+def cable_pulled_at_ten_points(c, panel, other):
+    panel.serve()
+    s = c.start()
+    check(s.wait_state(CONNECTED, 30), 'connected')
+    script = 67
+    for k in (1, 5, 12, 20, 28, 36, 44, 50, 55, 60):  # the script's "reset" is its 67th line
+        start = len(c.heard())
+        s.send('click start')
+        check(wait_for(lambda: len(c.heard()) >= start + k, 30), f'{k} commands of the script heard')
+        panel.unplug()
+        check(s.wait_state(WAITING, 10), f'cut after {k}: waiting for the panel')
+        time.sleep(0.3)
+        check(s.state != LOADED, f'cut after {k}: shown as written')
+        panel.plug()
+        check(s.wait_state(CONNECTED, 15), f'cut after {k}: connected again')
+        check('reset' not in c.heard()[start:], f'cut after {k}: the script went on to its end')
+    check(LOADED not in s.seen, 'no cut script was ever shown as written')
+    start = len(c.heard())
+    s.send('click start')
+    check(s.wait_state(LOADED, 60), 'the next demonstration succeeds')
+    check(len([x for x in c.heard()[start:] if x]) >= script, 'written whole')
+
+
+def a_panel_that_stops_reading(c, panel, other):
+    """The gadget side is held but not read: the host's output queue fills and stays full."""
+    panel.serve()
+    panel.sim.kill()  # its side stays open, unread
+    node = panel.gadget.node()
+    try:
+        r = subprocess.run([SERIAL_TESTS, '--gtest_filter=RealDevice.*'], env=dict(os.environ, BREK_STALLED_TTY=node),
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
+    finally:
+        panel.unplug()  # the cable pulled: the only end of a stall
+    for line in r.stdout.splitlines():
+        if line.startswith('stalled write'):
+            c.figures.append(line)
+    check(r.returncode == 0, 'the bounded write on a stalled device: ' + r.stdout[-1500:])
+
+
+def held_by_another_process(c, panel, other):
+    panel.serve()
+    holder = os.open(panel.gadget.node(), os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    fcntl.ioctl(holder, TIOCEXCL)
+    s = c.start()
+    try:
+        check(s.wait_state(WAITING, 30), 'started')
+        check(s.holds(WAITING, 6.0), 'a held port is not used')
+        check('VERSION?' not in c.heard(), 'nothing was sent to the held port')
+    finally:
+        os.close(holder)
+    released = time.monotonic()
+    found = s.wait_state(CONNECTED, 10)
+    fds = sorted(os.readlink(f'/proc/{s.proc.pid}/fd/{n}') for n in os.listdir(f'/proc/{s.proc.pid}/fd'))
+    check(found, f'found by the 5 s check once free (after {time.monotonic() - released:.1f} s; states {s.seen}; '
+                 f'node {panel.gadget.node()}; its descriptors {fds})')
+
+
+SCENARIOS = [found_by_identity_and_a_whole_demonstration, cable_pulled_at_ten_points, a_panel_that_stops_reading,
+             held_by_another_process]
+
+
+def main():
+    os.makedirs(GADGETS, exist_ok=True)
+    other = Gadget('other', 'dummy_udc.1', '0403', '6001', 'OTHER1')
+    other_node = other.plug()
+    opens = OpenCounter(other_node)
+    gadget = Gadget('panel', 'dummy_udc.0', 'ffff', '2331', 'TUVO')
+    passed = failed = 0
+    for scenario in SCENARIOS:
+        if WANTED and scenario.__name__ not in WANTED:
+            continue
+        if not gadget.plugged:
+            gadget.plug()
+        c = Context()
+        c.figures = []
+        panel = Panel(gadget, c.transcript)
+        started = time.monotonic()
+        try:
+            scenario(c, panel, other)
+            passed += 1
+            print(f'ok   {scenario.__name__} ({time.monotonic() - started:.1f} s)', flush=True)
+        except Exception as e:  # noqa: BLE001
+            failed += 1
+            print(f'FAIL {scenario.__name__}: {e}; the panel heard {c.heard()[-5:]!r}', flush=True)
+            print(f'     {c.diagnosis()}', flush=True)
+        finally:
+            c.close()
+            panel.close()
+        for f in c.figures:
+            print(f'     {f}', flush=True)
+    n = opens.count()
+    if n:
+        failed += 1
+        print(f'FAIL another maker\'s device ({other_node}) was opened {n} times', flush=True)
+    else:
+        passed += 1
+        print(f'ok   another maker\'s device ({other_node}) never opened', flush=True)
+    print(f'{passed} passed, {failed} failed')
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

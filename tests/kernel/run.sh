@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The kernel tests: prepares the rig (once) and runs the harness inside its guest.
+#   run.sh <rig folder> <hotplug_subject> <panel-sim> <serial_tests> [scenario...]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+rig="$1"; shift
+"$here/../../tools/kernel-rig/rig.sh" prepare "$rig"
+args=""
+for a in "$here/harness.py" "$@"; do
+  [ -e "$a" ] && a=$(realpath "$a")  # the guest starts elsewhere
+  args="$args '$a'"
+done
+exec "$here/../../tools/kernel-rig/rig.sh" run "$rig" "/usr/bin/python3 $args"

@@ -277,8 +277,46 @@ def held_by_another_process(c, panel, other):
                  f'node {panel.gadget.node()}; its descriptors {fds})')
 
 
+def usage(pid):
+    """Descriptors, threads and resident kB: the smallest of a few looks (a port check holds
+    a few descriptors for a moment; a leak holds them for ever)."""
+    looks = []
+    for _ in range(5):
+        fds = len(os.listdir(f'/proc/{pid}/fd'))
+        status = dict(line.split(':', 1) for line in open(f'/proc/{pid}/status'))
+        looks.append((fds, int(status['Threads']), int(status['VmRSS'].split()[0])))
+        time.sleep(0.05)
+    return tuple(min(v[i] for v in looks) for i in range(3))
+
+
+def soak(c, panel, other):
+    """Plug/unplug cycles against the real driver, with a whole demonstration every tenth;
+    descriptors and threads must not grow. Cycles: BREK_SOAK_CYCLES (20)."""
+    cycles = int(os.environ.get('BREK_SOAK_CYCLES', '20'))
+    panel.serve()
+    s = c.start()
+    check(s.wait_state(CONNECTED, 30), 'connected')
+    first = None
+    started = time.monotonic()
+    for i in range(cycles):
+        panel.unplug()
+        check(s.wait_state(WAITING, 10), f'cycle {i}: waiting')
+        panel.plug()
+        check(s.wait_state(CONNECTED, 15), f'cycle {i}: connected again')
+        if i % 10 == 9:
+            demonstration(c, s, panel)
+        if first is None:
+            first = usage(s.proc.pid)
+    last = usage(s.proc.pid)
+    c.figures.append(f'{cycles} cycles in {time.monotonic() - started:.0f} s; after the first: {first[0]} fds, '
+                     f'{first[1]} threads, {first[2] / 1024:.1f} MB; at the end: {last[0]} fds, {last[1]} threads, '
+                     f'{last[2] / 1024:.1f} MB')
+    check(last[:2] == first[:2], f'descriptors or threads grew: {first} -> {last}')
+
+
 SCENARIOS = [found_by_identity_and_a_whole_demonstration, cable_pulled_at_ten_points, a_panel_that_stops_reading,
              held_by_another_process]
+EXTRA = [soak]  # by name only
 
 
 def main():
@@ -288,8 +326,8 @@ def main():
     opens = OpenCounter(other_node)
     gadget = Gadget('panel', 'dummy_udc.0', 'ffff', '2331', 'TUVO')
     passed = failed = 0
-    for scenario in SCENARIOS:
-        if WANTED and scenario.__name__ not in WANTED:
+    for scenario in SCENARIOS + EXTRA:
+        if (WANTED and scenario.__name__ not in WANTED) or (not WANTED and scenario in EXTRA):
             continue
         if not gadget.plugged:
             gadget.plug()

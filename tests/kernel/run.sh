@@ -10,4 +10,5 @@ for a in "$here/harness.py" "$@"; do
   [ -e "$a" ] && a=$(realpath "$a")  # the guest starts elsewhere
   args="$args '$a'"
 done
-exec "$here/../../tools/kernel-rig/rig.sh" run "$rig" "/usr/bin/python3 $args"
+# The guest starts with a fresh environment: what the harness reads is passed on the line.
+exec "$here/../../tools/kernel-rig/rig.sh" run "$rig" "BREK_SOAK_CYCLES=${BREK_SOAK_CYCLES:-20} /usr/bin/python3 $args"

@@ -18,6 +18,7 @@ SUBJECT, PANEL_SIM = sys.argv[1], sys.argv[2]
 os.environ['PANEL_SIM'] = PANEL_SIM
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'umockdev'))
 from umockpanel import NEXT_NODE, TESTBED, OpenCounter, Panel, lines, node_path, wait_for  # noqa: E402
+from common import run_scenarios  # noqa: E402
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
 from subject import Subject as SubjectOf  # noqa: E402
 WANTED = sys.argv[3:]
@@ -170,20 +171,6 @@ def write_demo(c, p, s):
 SCENARIOS = [found_at_startup, plugged_later, unplugged_and_replugged, removal_announced_before_the_node_goes,
              held_by_another_process, unrelated_devices, demo_with_restart, another_adapter_is_never_opened]
 
-passed = failed = 0
-for scenario in SCENARIOS:
-    if WANTED and scenario.__name__ not in WANTED:
-        continue
-    c = Context()
-    try:
-        scenario(c)
-        passed += 1
-        print(f'ok   {scenario.__name__}', flush=True)
-    except Exception as e:  # noqa: BLE001
-        failed += 1
-        print(f'FAIL {scenario.__name__}: {e}', flush=True)
-    c.close()
-    for f in c.figures:
-        print(f'     {f}', flush=True)
+passed, failed = run_scenarios(SCENARIOS, WANTED, Context)
 print(f'{passed} passed, {failed} failed')
 sys.exit(1 if failed else 0)

@@ -20,7 +20,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'support'))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
-from common import OpenCounter, lines, wait_for  # noqa: E402
+from common import OpenCounter, lines, run_scenarios, wait_for  # noqa: E402
 from subject import Subject  # noqa: E402
 
 SUBJECT, PANEL_SIM, SERIAL_TESTS = sys.argv[1:4]
@@ -163,6 +163,8 @@ class Context:
         self.dir = tempfile.mkdtemp(prefix='brek-kernel-')
         self.transcript = os.path.join(self.dir, 'transcript.txt')
         self.subject = None
+        self.panel = None
+        self.figures = []
 
     def start(self):
         with open(os.path.join(self.dir, 'BrekGSMDemo.ini'), 'wb') as f:
@@ -190,6 +192,7 @@ class Context:
     def close(self):
         if self.subject:
             self.subject.stop()
+        self.panel.close()
 
 
 def demonstration(c, s, p):
@@ -325,29 +328,17 @@ def main():
     other_node = other.plug()
     opens = OpenCounter(other_node)
     gadget = Gadget('panel', 'dummy_udc.0', 'ffff', '2331', 'TUVO')
-    passed = failed = 0
-    for scenario in SCENARIOS + EXTRA:
-        if (WANTED and scenario.__name__ not in WANTED) or (not WANTED and scenario in EXTRA):
-            continue
+
+    def context():
         if not gadget.plugged:
             gadget.plug()
         c = Context()
-        c.figures = []
-        panel = Panel(gadget, c.transcript)
-        started = time.monotonic()
-        try:
-            scenario(c, panel, other)
-            passed += 1
-            print(f'ok   {scenario.__name__} ({time.monotonic() - started:.1f} s)', flush=True)
-        except Exception as e:  # noqa: BLE001
-            failed += 1
-            print(f'FAIL {scenario.__name__}: {e}; the panel heard {c.heard()[-5:]!r}', flush=True)
-            print(f'     {c.diagnosis()}', flush=True)
-        finally:
-            c.close()
-            panel.close()
-        for f in c.figures:
-            print(f'     {f}', flush=True)
+        c.panel = Panel(gadget, c.transcript)
+        return c
+
+    passed, failed = run_scenarios(SCENARIOS + EXTRA, WANTED, context, run=lambda scenario, c: scenario(c, c.panel, other),
+                                   on_failure=lambda c: [f'the panel heard {c.heard()[-5:]!r}', c.diagnosis()],
+                                   by_name_only=EXTRA)
     n = opens.count()
     if n:
         failed += 1

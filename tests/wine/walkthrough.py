@@ -18,7 +18,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
-from common import OpenCounter, die_with_parent, lines, wait_for  # noqa: E402
+from common import OpenCounter, die_with_parent, lines, run_scenarios, wait_for  # noqa: E402
 from demo import START, Program, Xvfb, walk_through  # noqa: E402
 
 EXE, HELPER, PANEL_SIM, SHARED_PREFIX, ARTIFACTS, LINUX_ARTIFACTS, START_SCRIPT = sys.argv[1:8]
@@ -265,23 +265,7 @@ def pulled_mid_script(c):
 
 SCENARIOS = [whole_demonstration, notices, pulled_mid_script]
 
-passed = failed = 0
-for scenario in SCENARIOS:
-    if WANTED and scenario.__name__ not in WANTED:
-        continue
-    c = Context()
-    started = time.monotonic()
-    try:
-        scenario(c)
-        passed += 1
-        print(f'ok   {scenario.__name__} ({time.monotonic() - started:.1f} s)', flush=True)
-    except Exception as e:  # noqa: BLE001
-        failed += 1
-        print(f'FAIL {scenario.__name__}: {e}', flush=True)
-        print(f'     the panel heard (last 8): {c.heard()[-8:]!r}', flush=True)
-    finally:
-        c.close()
-    for f in c.figures:
-        print(f'     {f}', flush=True)
+passed, failed = run_scenarios(SCENARIOS, WANTED, Context,
+                               on_failure=lambda c: [f'the panel heard (last 8): {c.heard()[-8:]!r}'])
 print(f'{passed} passed, {failed} failed')
 sys.exit(1 if failed else 0)

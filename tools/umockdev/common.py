@@ -59,3 +59,31 @@ class OpenCounter:
 
     def close(self):
         os.close(self.fd)
+
+
+def run_scenarios(scenarios, wanted, context, run=lambda scenario, c: scenario(c), on_failure=lambda c: (),
+                  by_name_only=()):
+    """Runs each scenario asked for (all but by_name_only when none is) in a fresh context, then
+    closes it; prints an ok or FAIL line for each, what on_failure says of a failed one and the
+    figures it left. Returns (passed, failed)."""
+    passed = failed = 0
+    for scenario in scenarios:
+        name = scenario.__name__
+        if (wanted and name not in wanted) or (not wanted and scenario in by_name_only):
+            continue
+        c = context()
+        started = time.monotonic()
+        try:
+            run(scenario, c)
+            passed += 1
+            print(f'ok   {name} ({time.monotonic() - started:.1f} s)', flush=True)
+        except Exception as e:  # noqa: BLE001
+            failed += 1
+            print(f'FAIL {name}: {e}', flush=True)
+            for line in on_failure(c):
+                print(f'     {line}', flush=True)
+        finally:
+            c.close()
+        for f in getattr(c, 'figures', []):
+            print(f'     {f}', flush=True)
+    return passed, failed

@@ -10,6 +10,7 @@ Run as: walkthrough.py <BrekGSMDemo.exe> <device_helper.exe> <panel-sim> <shared
 """
 import os
 import pty
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -137,6 +138,7 @@ class Context:
         self.xvfb.close()
         self.other_opens.close()
         os.close(self.other_master)
+        shutil.rmtree(self.dir, ignore_errors=True)  # the prefix's copy is large
 
 
 def shot(c, name):

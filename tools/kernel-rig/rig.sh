@@ -14,16 +14,25 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 MODULES=(virtio_pci 9pnet_virtio 9p configfs dummy_hcd libcomposite usb_f_acm cdc_acm)
 
+download() {
+  local pkg
+  pkg=$(apt-cache depends linux-image-amd64 | sed -n 's/.*Depends: \(linux-image-[0-9][^ ]*\).*/\1/p' | head -1)
+  [ -n "$pkg" ] || return 1
+  (cd "$1" && rm -f linux-image-*.deb && apt-get download "$pkg" >/dev/null 2>&1)
+}
+
 prepare() {
-  local dir=$1 pkg version
+  local dir=$1 version
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd)
   if [ -f "$dir/vmlinuz" ] && [ -f "$dir/initrd.gz" ] && [ "$dir/initrd.gz" -nt "$here/init" ]; then return 0; fi
   if [ ! -d "$dir/kernel/lib/modules" ]; then
     # The kernel the archive's linux-image-amd64 stands for, unpacked here, never installed.
-    pkg=$(apt-cache depends linux-image-amd64 | sed -n 's/.*Depends: \(linux-image-[0-9][^ ]*\).*/\1/p' | head -1)
-    [ -n "$pkg" ] || { echo "rig: no kernel package found (apt-get update?)" >&2; exit 1; }
-    (cd "$dir" && rm -f linux-image-*.deb && apt-get download "$pkg" 2>/dev/null)
+    if ! download "$dir"; then
+      # The lists may name a kernel the archive has replaced since.
+      apt-get update >/dev/null
+      download "$dir" || { echo "rig: the kernel package could not be downloaded" >&2; exit 1; }
+    fi
     rm -rf "$dir/kernel" && dpkg-deb -x "$dir"/linux-image-*.deb "$dir/kernel" && rm -f "$dir"/linux-image-*.deb
   fi
   version=$(ls "$dir/kernel/lib/modules" | head -1)

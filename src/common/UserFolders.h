@@ -4,7 +4,6 @@
 // Linux program also looks in the user's and the system's configuration folders, and logs
 // to the user's state folder when it may not write beside its executable.
 #include <string>
-#include <vector>
 
 namespace brek {
 

@@ -11,6 +11,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
+from common import run_main  # noqa: E402
 from demo import Program, Xvfb, walk_through  # noqa: E402
 from umockpanel import Rig, lines  # noqa: E402
 
@@ -82,8 +83,4 @@ def main():
 
 
 if __name__ == '__main__':
-    try:
-        main()
-    except AssertionError as e:
-        print(f'FAIL {e}')
-        sys.exit(1)
+    run_main(main)

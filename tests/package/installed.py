@@ -17,6 +17,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
+from common import run_main  # noqa: E402
 from demo import Program, Xvfb  # noqa: E402
 from umockpanel import Rig, TESTBED, lines, node_path, wait_for  # noqa: E402
 
@@ -131,12 +132,8 @@ def main():
     # Started as the desktop menu does: the installed program, by an ordinary user.
     launch = os.path.join(work, 'launch')
     os.makedirs(launch)
-    # The installed program itself, not a copy beside a settings file (Program's usual way).
-    program = Program.__new__(Program)
-    program.folder, program.display, program.window = launch, xvfb.display, None
-    program.output = open(os.path.join(launch, 'output.txt'), 'w')
-    program.proc = subprocess.Popen(['runuser', '-u', USER, '--', 'env', f'HOME={home}', exe], cwd='/', env=env,
-                                    stdout=program.output, stderr=subprocess.STDOUT)
+    program = Program(exe, launch, xvfb.display, launcher=('runuser', '-u', USER, '--', 'env', f'HOME={home}'),
+                      env=env, installed=True)
     try:
         program.wait_window(20)
         check(wait_for(lambda: 'ZOLVA_SN?' in lines(rig.transcript), 15),
@@ -166,8 +163,4 @@ def main():
 
 
 if __name__ == '__main__':
-    try:
-        main()
-    except AssertionError as e:
-        print(f'FAIL {e}')
-        sys.exit(1)
+    run_main(main)

@@ -1,14 +1,21 @@
 """Helpers of the rigs that need no device mocking: waiting, reading a transcript, children
 that end with their parent."""
+import ctypes
 import os
+import signal
+import sys
 import time
+
+
+# Bound once, here: a child runs die_with_parent between fork and exec, where taking the
+# import or the loader lock (held, maybe, by another thread at the fork) would hang it for ever.
+_libc = ctypes.CDLL(None, use_errno=True)
+_prctl = _libc.prctl
 
 
 def die_with_parent():
     """preexec_fn for children that must not outlive a harness that is killed."""
-    import ctypes
-    import signal
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    _prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
 def lines(path):
@@ -34,12 +41,10 @@ class OpenCounter:
     IN_OPEN, IN_CLOSE = 0x20, 0x18
 
     def __init__(self, path):
-        import ctypes
-        self._libc = ctypes.CDLL(None, use_errno=True)
         target = os.path.realpath(path)
-        self.fd = self._libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        self.fd = _libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
         # Open and close alternate, so inotify never merges two openings into one event.
-        if self.fd < 0 or self._libc.inotify_add_watch(self.fd, target.encode(), self.IN_OPEN | self.IN_CLOSE) < 0:
+        if self.fd < 0 or _libc.inotify_add_watch(self.fd, target.encode(), self.IN_OPEN | self.IN_CLOSE) < 0:
             raise OSError(ctypes.get_errno(), f'cannot watch {target}')
         self.opens = 0
 
@@ -87,3 +92,12 @@ def run_scenarios(scenarios, wanted, context, run=lambda scenario, c: scenario(c
         for f in getattr(c, 'figures', []):
             print(f'     {f}', flush=True)
     return passed, failed
+
+
+def run_main(main):
+    """Runs a test script's main: a failed check is reported as FAIL and exits 1."""
+    try:
+        main()
+    except AssertionError as e:
+        print(f'FAIL {e}')
+        sys.exit(1)

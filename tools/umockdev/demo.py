@@ -13,6 +13,7 @@ import argparse
 import glob
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
@@ -52,6 +53,10 @@ class Xvfb:
         number = b''
         with os.fdopen(read, 'rb') as f:
             while not number.endswith(b'\n'):
+                # A server that never says its display must fail the run, not hang it.
+                if not select.select([f], [], [], 20)[0]:
+                    self.proc.kill()
+                    raise RuntimeError('Xvfb did not say its display within 20 s')
                 chunk = f.read(1)
                 if not chunk:
                     raise RuntimeError('Xvfb did not start')
@@ -67,15 +72,18 @@ class Xvfb:
 class Program:
     """The program copied into its own folder, with a settings file that turns the traffic
     log on, so what it said and heard can be read back. The Windows program passes its
-    launcher (wine), its environment and how it spells a path."""
+    launcher (wine), its environment and how it spells a path; an installed program runs
+    where it is, with the settings its user has (installed=True)."""
 
-    def __init__(self, exe, folder, display, launcher=(), env=None, path=lambda p: p):
+    def __init__(self, exe, folder, display, launcher=(), env=None, path=lambda p: p, installed=False):
         self.folder, self.display = folder, display
-        self.exe = os.path.join(folder, os.path.basename(exe))
-        shutil.copy2(exe, self.exe)
-        with open(os.path.join(folder, 'BrekGSMDemo.ini'), 'wb') as f:
-            f.write(b'[ProgrammSet]\r\nControllerLogFileName=' + path(os.path.join(folder, 'Panel.txt')).encode() +
-                    b'\r\nErrorLogFileName=' + path(os.path.join(folder, 'ErrorLog.log')).encode() + b'\r\n')
+        self.exe = exe
+        if not installed:
+            self.exe = os.path.join(folder, os.path.basename(exe))
+            shutil.copy2(exe, self.exe)
+            with open(os.path.join(folder, 'BrekGSMDemo.ini'), 'wb') as f:
+                f.write(b'[ProgrammSet]\r\nControllerLogFileName=' + path(os.path.join(folder, 'Panel.txt')).encode() +
+                        b'\r\nErrorLogFileName=' + path(os.path.join(folder, 'ErrorLog.log')).encode() + b'\r\n')
         if env is None:
             from umockpanel import testbed_env
             # Its own configuration and state folders: a settings file of the user's would win.
@@ -88,7 +96,7 @@ class Program:
 
     def x(self, *args, capture=False):
         r = subprocess.run(list(args), env=x_env(self.display), stdout=subprocess.PIPE if capture else subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
+                           stderr=subprocess.DEVNULL, timeout=60)
         return r.stdout if capture else r.returncode
 
     def wait_window(self, timeout=15):

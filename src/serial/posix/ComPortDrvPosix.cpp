@@ -77,14 +77,19 @@ bool ApplyDcb(int fd, const DCB& dcb) {
   return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
+// Bytes the device has not taken yet (0 where the driver cannot tell).
+std::uint32_t QueuedOutput(int fd) {
+  int n = 0;
+  return ioctl(fd, TIOCOUTQ, &n) == 0 && n > 0 ? static_cast<std::uint32_t>(n) : 0;
+}
+
 void CloseDevice(TCommDrvRec& rec) {
   const int fd = Fd(rec.Handle);
   // Another program's exclusive use is not ours to end.
   if (rec.ExclusiveSet) ioctl(fd, TIOCNXCL);
   rec.ExclusiveSet = false;
   flock(fd, LOCK_UN);
-  int queued = 0;
-  if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+  if (QueuedOutput(fd) > 0) {
     // A device that stopped taking data: the driver's close waits for the queue to drain
     // (30 s on cdc-acm). The port is already released; the descriptor goes on its own.
     try {
@@ -206,9 +211,7 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
   }
   // The device takes its bytes within the same bound: tcdrain would wait for ever on one
   // that stopped reading.
-  int queued = 0;
-  while (written > 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 &&
-         std::chrono::steady_clock::now() < deadline)
+  while (written > 0 && QueuedOutput(fd) > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return written;
 }

@@ -73,6 +73,9 @@ class TBrekGSMDemoMainForm {
   void OnMoneyOffButtonClick();
   void OnMoneyFullButtonClick();
   void OnConnectButtonClick();
+  // A panel that has not answered a step of the connection is asked again, and let go of
+  // when it stays without an answer (the search then opens it again).
+  void OnConnectWatchdogTimer();
 
   // ---- Traffic log ----
   void AddOutControllerLog(const std::string& text);
@@ -116,8 +119,17 @@ class TBrekGSMDemoMainForm {
   std::int32_t SerialNumber = 0;
   std::int32_t AccountNumber = 0;
   bool UsePassword = false;
+  std::unique_ptr<Timer> ConnectWatchdogTimer;
 
  private:
+  // The step of the connection whose answer is awaited.
+  enum class ConnectStep { None, Version, Password, Serial, Unusable };
+  void AwaitStep(ConnectStep step);
+  void AskStepAgain();
+  void GiveUpOnPort();
+  // Every closing of the port goes through here: lines already received are logged first.
+  void ClosePort();
+  void ReleaseOneShotTimers();
   Toolkit& Ui() const { return *Context_.toolkit; }
   MainWindowControls& W() const { return *Context_.window; }
 
@@ -137,6 +149,9 @@ class TBrekGSMDemoMainForm {
   bool ReceiveDeferred_ = false;  // data arrived while it was running
   bool LineOverlong_ = false;     // the line being assembled passed the cap and is dropped
   std::vector<std::unique_ptr<Timer>> OneShotTimers_;
+  ConnectStep AwaitedStep_ = ConnectStep::None;
+  unsigned StepWaitedMs_ = 0;  // since the step's first question
+  std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
   std::string ProgramFolder_;
   std::unique_ptr<Timer> StartProgramTimer_;
   bool Destroyed_ = false;

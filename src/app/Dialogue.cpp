@@ -166,11 +166,15 @@ void TBrekGSMDemoMainForm::HandleVersionReply(const std::string& line) {
     Ui().Sleep(5);
     DeviceReady = false;
     OpenPortNumber = -1;
-    if (ComPort) ComPort->SetActive(false);
+    ClosePort();
+    // As after "reset": if no removal follows (the line was lost, or the panel stays in
+    // its start-up program), the check looks again.
+    if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
     return;
   }
   if (!ContainsText(line, "Main")) return;
   DeviceReady = true;
+  AwaitStep(ConnectStep::None);
   const auto ver = line.find("ver=");
   FirmwareVersion = ver != std::string::npos ? line.substr(ver + 4) : line.substr(std::min<std::size_t>(3, line.size()));
   if (LoadDemoPending) {
@@ -207,13 +211,16 @@ void TBrekGSMDemoMainForm::CheckConnectedDevice() {
   Guarded("TBrekGSMDemoMainForm.CheckConnectedDevice", [&] {
     if (!CheckHardVersionBranch("5.1", FirmwareVersion) && !CheckHardVersionBranch("5.2", FirmwareVersion)) {
       CurrentState = psWaitConnect;
+      AwaitStep(ConnectStep::Unusable);  // held but of no use: let go of in time
       return;
     }
     const int build = CheckHardVersion(kBuildReference, FirmwareVersion);
-    if (build == 0 || build == 2)
+    if (build == 0 || build == 2) {
       CreateOneShot(kAskPasswordDelay, &TBrekGSMDemoMainForm::OnAskPasswordTimer);
-    else
-      CurrentState = psWrongVersion;
+      AwaitStep(ConnectStep::Password);
+    } else {
+      CurrentState = psWrongVersion;  // shown to the demonstrator: the port stays as it is
+    }
   });
 }
 
@@ -222,6 +229,7 @@ void TBrekGSMDemoMainForm::OnAskPasswordTimer(Timer* sender) {
     ReleaseTimer(sender);
     LastCommand = AuthCommand();
     SendCommand(LastCommand);
+    AwaitStep(CurrentState == psWaitConnect ? ConnectStep::Password : ConnectStep::None);
   });
 }
 
@@ -254,7 +262,9 @@ void TBrekGSMDemoMainForm::NewString(const std::string& line) {
         UsePassword = line == "OK";
         LastCommand = "ZOLVA_SN?";
         SendCommand(LastCommand);
+        AwaitStep(CurrentState == psWaitConnect ? ConnectStep::Serial : ConnectStep::None);
       } else if (ContainsTextNoCase(line, "WRONG PASSWORD")) {
+        AwaitStep(ConnectStep::None);  // answered: the message says what to do
         StartWrongPasswordTimer();
       }
       return;
@@ -268,6 +278,8 @@ void TBrekGSMDemoMainForm::NewString(const std::string& line) {
           SerialNumber = *number;
           AccountNumber = static_cast<std::int32_t>(static_cast<std::uint32_t>(*number) % 10000u);
           CurrentState = psConnected;
+          AwaitStep(ConnectStep::None);
+          PassedOverPort_ = -1;
         }
       }
       ShowCurrentState();
@@ -282,6 +294,7 @@ void TBrekGSMDemoMainForm::OnComPortOpen() {
     InputLineLength = 0;
     LineOverlong_ = false;
     StartMain();
+    AwaitStep(ConnectStep::Version);
   });
 }
 

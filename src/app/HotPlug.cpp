@@ -89,7 +89,12 @@ void TBrekGSMDemoMainForm::RefreshComPorts(bool connect) {
       else if (CheckPortsTimer)
         CheckPortsTimer->SetEnabled(true);
     } else if (GetTestedPortNumber() == -1) {
-      if (ComPort) ComPort->SetActive(false);
+      // A listing that failed skipped the check of the port in use: the one disconnect
+      // step still ends its script and timers.
+      if (DeviceReady)
+        OnConnectButtonClick();
+      else
+        ClosePort();
       OpenPortNumber = -1;
       DeviceReady = false;
     }
@@ -202,6 +207,11 @@ std::int32_t TBrekGSMDemoMainForm::GetTestedPortNumber() {
   Guarded("TBrekGSMDemoMainForm.GetTestedPortNumber", [&] {
     for (const auto& rec : PortList)
       if (ContainsTextNoCase(rec->DeviceName, kDeviceWord) && rec->Enabled) {
+        // A port let go of for giving no usable answer comes after any other panel's.
+        if (rec->Number == PassedOverPort_) {
+          if (result == -1) result = rec->Number;
+          continue;
+        }
         result = rec->Number;
         return;
       }
@@ -213,7 +223,7 @@ void TBrekGSMDemoMainForm::OnConnectButtonClick() {
   Guarded("TBrekGSMDemoMainForm.OnConnectButtonClick", [&] {
     if (DeviceReady) {
       const bool interrupted = ScriptRunning && !ResetSent_;
-      if (ComPort) ComPort->SetActive(false);
+      ClosePort();
       DeviceReady = false;
       ScriptRunning = false;
       OpenPortNumber = -1;
@@ -224,13 +234,13 @@ void TBrekGSMDemoMainForm::OnConnectButtonClick() {
     const std::int32_t n = GetTestedPortNumber();
     if (n == -1 || !ComPort) return;
     try {
-      if (ComPort->Active()) ComPort->SetActive(false);
+      if (ComPort->Active()) ClosePort();
       ComPort->SetPortNumber(n);
       ComPort->SetBaudRate(kConnectBaudRate);
       ComPort->SetActive(true);
       if (ComPort->Status() == kStatusOpened) OpenPortNumber = n;
     } catch (const std::exception&) {
-      ComPort->SetActive(false);
+      ClosePort();
       RefreshComPorts(true);
     }
   });

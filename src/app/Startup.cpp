@@ -57,6 +57,7 @@ void TBrekGSMDemoMainForm::OnFormCreate() {
     CreateRegister();
     ReadIniFile();
     CheckPortsTimer = Ui().CreateTimer(kCheckPortsInterval, true, [this] { OnCheckPortsTimer(); });
+    ConnectWatchdogTimer = Ui().CreateTimer(1000, false, [this] { OnConnectWatchdogTimer(); });
     PortList.clear();
     SetPortDefault();
     RefreshComPorts(true);
@@ -90,6 +91,7 @@ void TBrekGSMDemoMainForm::OnFormDestroy() {
     Ui().SetApplicationExceptionHandler({});
     DestroyPort();
     CheckPortsTimer.reset();
+    ConnectWatchdogTimer.reset();
     SendCommandTimer.reset();
     OneShotTimers_.clear();
     StartProgramTimer_.reset();

@@ -1,4 +1,6 @@
 // Whole demonstrations against the simulated panel, in virtual time.
+#include <algorithm>
+
 #include "common/CMLEncode.h"
 #include "common/Text.h"
 #include "scripts/Resources.h"
@@ -429,6 +431,155 @@ TEST_F(Dialogue, RepliesDuringTheWaitAfterTimeAreHandledOnceAndInOrder) {
   // The replies to AUTH, ARM_IGNORE_TAMPER and TIME all arrive during the wait after TIME.
   EXPECT_EQ(tail, (std::vector<std::string>{" OUT: ARM_IGNORE_TAMPER=1", " OUT: TIME=", " IN:  AUTH=5916", " IN:  OK",
                                             " IN:  ARM_IGNORE_TAMPER=1", " IN:  OK", " IN:  TIME=", " IN:  OK"}));
+}
+
+// A panel whose firmware starts after its USB side: every wait of the connection has a way out.
+class SlowStart : public DialogueFixture {
+ protected:
+  std::size_t Count(const std::string& command) const {
+    const auto c = Commands();
+    return static_cast<std::size_t>(std::count(c.begin(), c.end(), command));
+  }
+  std::size_t CountPrefix(const std::string& prefix) const {
+    const auto c = Commands();
+    return static_cast<std::size_t>(
+        std::count_if(c.begin(), c.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+  }
+};
+
+TEST_F(SlowStart, APanelThatLosesItsFirstLineAfterEachStartIsConnectedAndCompletedOnce) {
+  PanelConfig c;
+  c.loseAfterStart = 1;
+  Start(c);
+  Run(3000);
+  ASSERT_EQ(form->CurrentState, psConnected) << "within 3 s of the plug";
+  EXPECT_EQ(panel->Model().Lost(), std::vector<std::string>{"VERSION?"});
+  EXPECT_EQ(Commands(), kConnect) << "asked again once; the rest once";
+  window.StartDemoButton.Click();
+  Run(10000);
+  ASSERT_EQ(form->CurrentState, psDemoLoaded);
+  EXPECT_EQ(panel->Model().Lost(), (std::vector<std::string>{"VERSION?", "VERSION?"}));
+  EXPECT_EQ(Count("AUTH=5916"), 2u) << "once to connect, once in the completion";
+  EXPECT_EQ(Count("ARM_IGNORE_TAMPER=1"), 1u);
+  EXPECT_EQ(CountPrefix("TIME="), 1u);
+  EXPECT_TRUE(ProgramErrorLog().empty());
+  EXPECT_TRUE(ui->messageBoxes.empty());
+}
+
+TEST_F(SlowStart, ALateFirstAnswerRunsNoStepTwice) {
+  PanelConfig c;
+  c.replyDelayMs = 1500;  // the first question is answered after it was asked again
+  Start(c);
+  int versions = 1;  // the first went out as the port opened
+  panel->afterWrite = [&](const std::string& bytes) {
+    if (bytes == "VERSION?\r\n" && ++versions == 2) panel->Model().Config().replyDelayMs = 0;
+  };
+  Run(3000);
+  ASSERT_EQ(form->CurrentState, psConnected);
+  EXPECT_EQ(Count("VERSION?"), 2u);
+  EXPECT_EQ(Count("AUTH=5916"), 1u);
+  EXPECT_EQ(Count("ZOLVA_SN?"), 1u);
+  // The same after the restart: two answers to "VERSION?", one completion.
+  versions = 0;
+  panel->afterWrite = [&](const std::string& bytes) {
+    if (bytes.rfind("reset", 0) == 0) panel->Model().Config().replyDelayMs = 1500;
+    if (bytes == "VERSION?\r\n" && ++versions == 2) panel->Model().Config().replyDelayMs = 0;
+  };
+  window.StartDemoButton.Click();
+  Run(12000);
+  ASSERT_EQ(form->CurrentState, psDemoLoaded);
+  EXPECT_EQ(versions, 2);
+  EXPECT_EQ(Count("AUTH=5916"), 2u);
+  EXPECT_EQ(Count("ARM_IGNORE_TAMPER=1"), 1u);
+  EXPECT_EQ(CountPrefix("TIME="), 1u);
+}
+
+TEST_F(SlowStart, APanelThatNeverAnswersIsAskedOnAScheduleThenLetGoOfAndOpenedAgain) {
+  PanelConfig c;
+  c.deafAfterStartMs = 25000;
+  Start(c);
+  Run(9998);
+  EXPECT_TRUE(panel->Held());
+  EXPECT_EQ(TrafficLog().size(), 4u) << "VERSION? at 0, 1, 3 and 7 s";
+  Run(1);
+  EXPECT_FALSE(panel->Held()) << "let go of after 10 s";
+  EXPECT_EQ(form->OpenPortNumber, -1);
+  EXPECT_TRUE(form->CheckPortsTimer->Enabled());
+  const auto log = ProgramErrorLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("COM7 gave no usable answer to \"VERSION?\" in 10000 ms"), std::string::npos) << log[0];
+  Run(5000);
+  EXPECT_EQ(panel->Openings(), 2) << "the search opens it again";
+  Run(16000);
+  EXPECT_EQ(form->CurrentState, psConnected) << "once it reads, it is connected";
+  EXPECT_EQ(Commands(), kConnect);
+  EXPECT_TRUE(ui->messageBoxes.empty());
+}
+
+TEST_F(SlowStart, LostPasswordAndSerialQuestionsAreAskedAgain) {
+  for (const char* lost : {"AUTH=", "ZOLVA_SN?"}) {
+    TearDown();
+    SetUp();
+    PanelConfig c;
+    c.loseFirst = lost;
+    Start(c);
+    Run(2000);
+    EXPECT_EQ(form->CurrentState, psConnected) << lost;
+    EXPECT_EQ(Commands(), kConnect) << lost;
+    EXPECT_EQ(panel->Model().Lost().size(), 1u) << lost;
+  }
+}
+
+TEST_F(SlowStart, AnUnusableAnswerHoldsThePortNoLongerThanTheBound) {
+  for (const char* serial : {"NOT SET", "12x"}) {
+    TearDown();
+    SetUp();
+    PanelConfig c;
+    c.serial = serial;
+    Start(c);
+    Run(10300);  // from the first "ZOLVA_SN?"
+    EXPECT_EQ(Count("ZOLVA_SN?"), 4u) << serial << ": asked again at 1, 3 and 7 s";
+    EXPECT_FALSE(panel->Held()) << serial;
+    EXPECT_EQ(form->CurrentState, psWaitConnect) << serial;
+    EXPECT_TRUE(form->CheckPortsTimer->Enabled()) << serial;
+  }
+  TearDown();
+  SetUp();
+  PanelConfig family;
+  family.version = "6.0.10.6";
+  Start(family);
+  Run(10200);
+  EXPECT_EQ(Commands(), std::vector<std::string>{"VERSION?"}) << "an answer is not asked again";
+  EXPECT_FALSE(panel->Held());
+  // A panel that shows its fault keeps it shown: too old a build, a wrong password.
+  for (bool wrongPassword : {false, true}) {
+    TearDown();
+    SetUp();
+    PanelConfig shown;
+    if (wrongPassword)
+      shown.password = PasswordMode::Wrong;
+    else
+      shown.version = "5.1.9.99";
+    Start(shown);
+    Run(60000);
+    EXPECT_TRUE(panel->Held()) << wrongPassword;
+    EXPECT_EQ(ui->messageBoxes.size(), wrongPassword ? 1u : 0u);
+    EXPECT_EQ(Commands().size(), wrongPassword ? 2u : 1u);
+  }
+}
+
+TEST_F(SlowStart, AStartMainThatIsLostIsSentAgainAfterTheCheck) {
+  PanelConfig c;
+  c.bootloaderFirst = true;
+  c.loseFirst = "START_MAIN";
+  Start(c);
+  Run(100);
+  EXPECT_FALSE(panel->Held());
+  EXPECT_TRUE(form->CheckPortsTimer->Enabled()) << "no removal follows: the check looks again";
+  Run(9000);
+  EXPECT_EQ(form->CurrentState, psConnected);
+  EXPECT_EQ(Commands(),
+            (std::vector<std::string>{"VERSION?", "VERSION?", "START_MAIN", "VERSION?", "AUTH=5916", "ZOLVA_SN?"}));
 }
 
 }  // namespace

@@ -13,14 +13,21 @@ std::string Upper(std::string s) {
 }
 }  // namespace
 
-PanelModel::PanelModel(PanelConfig config) : config_(std::move(config)), bootloader_(config_.bootloaderFirst || config_.stuckInBootloader) {}
+PanelModel::PanelModel(PanelConfig config) : config_(std::move(config)), bootloader_(config_.bootloaderFirst || config_.stuckInBootloader) {
+  Started();
+}
+
+void PanelModel::Started() {
+  toLose_ = config_.loseAfterStart;
+  loseFirstPending_ = !config_.loseFirst.empty();
+}
 
 std::vector<PanelOutput> PanelModel::Receive(std::string_view bytes) {
   std::vector<PanelOutput> out;
   for (char c : bytes) {
     if (std::exchange(afterCr_, false)) {
       if (c == '\n') continue;
-      framingErrors_.push_back("CR without LF after \"" + transcript_.back() + "\"");
+      framingErrors_.push_back("CR without LF after \"" + lastLine_ + "\"");
     }
     if (c == '\n') {
       framingErrors_.push_back("LF without CR in \"" + partial_ + "\"");
@@ -33,6 +40,15 @@ std::vector<PanelOutput> PanelModel::Receive(std::string_view bytes) {
     afterCr_ = true;
     std::string line;
     line.swap(partial_);
+    lastLine_ = line;
+    if (!line.empty() && (toLose_ > 0 || (loseFirstPending_ && line.rfind(config_.loseFirst, 0) == 0))) {
+      if (toLose_ > 0)
+        --toLose_;
+      else
+        loseFirstPending_ = false;
+      lost_.push_back(line);
+      continue;
+    }
     transcript_.push_back(line);
     if (config_.echo && !line.empty()) out.push_back(Line(line));
     for (auto& o : Answer(line)) out.push_back(std::move(o));
@@ -42,7 +58,10 @@ std::vector<PanelOutput> PanelModel::Receive(std::string_view bytes) {
 
 bool PanelModel::TakeRestartRequest() { return std::exchange(restartRequested_, false); }
 
-void PanelModel::Restarted() { bootloader_ = config_.stuckInBootloader; }
+void PanelModel::Restarted() {
+  bootloader_ = config_.stuckInBootloader;
+  Started();
+}
 
 std::vector<std::string> PanelModel::Commands() const {
   std::vector<std::string> c;

@@ -31,6 +31,12 @@ struct PanelConfig {
   std::string lineEnd = "\r\n";
   // Exact answers for given command lines, before any other rule (e.g. the version reply).
   std::map<std::string, std::string> answerFor;
+  // A panel whose firmware is still starting when its USB side appears: after each start
+  // (plug, restart) it loses its first N command lines, and the first one that begins
+  // with loseFirst; adapters also make it deaf for deafAfterStartMs.
+  int loseAfterStart = 0;
+  std::string loseFirst;
+  std::uint32_t deafAfterStartMs = 0;
 };
 
 struct PanelOutput {
@@ -48,11 +54,15 @@ class PanelModel {
   bool TakeRestartRequest();
   // The panel finished restarting (its start-up program is left after START_MAIN).
   void Restarted();
+  // Power came on (plugged in, or back from a restart): the slow start begins again.
+  void Started();
 
   const std::vector<std::string>& Transcript() const { return transcript_; }  // every line received
   // Every line end that was not CR LF exactly (the panel's firmware wants both).
   const std::vector<std::string>& FramingErrors() const { return framingErrors_; }
   std::vector<std::string> Commands() const;  // the non-empty lines
+  // Lines that reached the panel while it could not read them yet.
+  const std::vector<std::string>& Lost() const { return lost_; }
   PanelConfig& Config() { return config_; }
   bool InBootloader() const { return bootloader_; }
 
@@ -65,8 +75,12 @@ class PanelModel {
   bool restartRequested_ = false;
   std::string partial_;
   bool afterCr_ = false;
+  std::string lastLine_;
   std::vector<std::string> framingErrors_;
   std::vector<std::string> transcript_;
+  std::vector<std::string> lost_;
+  int toLose_ = 0;
+  bool loseFirstPending_ = false;
 };
 
 }  // namespace brek::sim

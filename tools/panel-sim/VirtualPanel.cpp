@@ -22,6 +22,14 @@ std::string VirtualPanel::FriendlyName() const { return Utf8ToCp1251("Брек G
 
 void VirtualPanel::Plug(bool notify) {
   present_ = true;
+  model_.Started();
+  if (const std::uint32_t deaf = model_.Config().deafAfterStartMs) {
+    const std::uint64_t plugging = ++plugs_;
+    deaf_ = true;
+    After(deaf, [this, plugging] {
+      if (plugging == plugs_) deaf_ = false;
+    });
+  }
   devices_.AddPort({dosName_, FriendlyName(), true}, notify);
 }
 
@@ -83,6 +91,7 @@ void VirtualPanel::Close(TCommDrvRec& rec) {
 
 std::uint32_t VirtualPanel::Write(THandle handle, const std::uint8_t* bytes, std::uint32_t count) {
   if (handle == INVALID_HANDLE_VALUE || !held_ || !present_ || count == 0) return 0;
+  if (deaf_) return count;  // taken by the USB side, never read by the firmware
   const auto outputs = model_.Receive(std::string_view(reinterpret_cast<const char*>(bytes), count));
   const std::uint64_t session = session_;
   // Answers take at least a millisecond on the line, so the program's reading of one

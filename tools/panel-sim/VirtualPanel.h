@@ -56,6 +56,8 @@ class VirtualPanel : public CommBackend {
   bool present_ = false;
   bool held_ = false;
   int openings_ = 0;
+  bool deaf_ = false;       // still starting: what arrives is lost
+  std::uint64_t plugs_ = 0;
   std::uint64_t session_ = 0;  // one per opening: answers to an earlier opening are lost
   TCommDrvRec* rec_ = nullptr;
   std::string queued_;  // the system's input queue

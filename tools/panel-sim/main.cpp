@@ -5,7 +5,11 @@
 //   panel-sim [--link PATH] [--fd N] [--transcript FILE] [--version V] [--bootloader]
 //             [--password accept|none|wrong] [--serial S|"NOT SET"]
 //             [--reply ok|echo|key|value-error|unknown|silence] [--echo] [--delay MS]
-//             [--restart MS]
+//             [--restart MS] [--lose-first N] [--lose-first-of TEXT] [--deaf MS]
+//
+// The last three make a panel that starts slowly: after its start and after each restart
+// it loses its first N command lines, the first line that begins with TEXT, and whatever
+// arrives within MS.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -72,6 +76,9 @@ int main(int argc, char** argv) {
     else if (a == "--echo") config.echo = true;
     else if (a == "--delay") config.replyDelayMs = static_cast<std::uint32_t>(std::atoi(value().c_str()));
     else if (a == "--restart") config.restartMs = static_cast<std::uint32_t>(std::atoi(value().c_str()));
+    else if (a == "--lose-first") config.loseAfterStart = std::atoi(value().c_str());
+    else if (a == "--lose-first-of") config.loseFirst = value();
+    else if (a == "--deaf") config.deafAfterStartMs = static_cast<std::uint32_t>(std::atoi(value().c_str()));
     else if (a == "--password") {
       const std::string v = value();
       config.password = v == "none" ? PasswordMode::NoPassword : v == "wrong" ? PasswordMode::Wrong : PasswordMode::Accept;
@@ -110,8 +117,10 @@ int main(int argc, char** argv) {
   brek::sim::PanelModel model(config);
   std::ofstream transcript;
   if (!transcriptFile.empty()) transcript.open(transcriptFile, std::ios::app);
-  std::size_t logged = 0, framing = 0;
+  std::size_t logged = 0, framing = 0, lost = 0;
   char buffer[4096];
+  const auto deaf = std::chrono::milliseconds(config.deafAfterStartMs);
+  auto deafUntil = std::chrono::steady_clock::now() + deaf;
   for (;;) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 1000) <= 0) continue;
@@ -120,8 +129,16 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));  // nobody on the other side yet
       continue;
     }
+    if (std::chrono::steady_clock::now() < deafUntil) {
+      std::string bytes(buffer, static_cast<std::size_t>(n));
+      for (char& c : bytes)
+        if (c == '\r' || c == '\n') c = ' ';
+      transcript << "!LOST " << bytes << '\n' << std::flush;
+      continue;  // the firmware is not reading yet
+    }
     const auto outputs = model.Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
     for (; logged < model.Transcript().size(); ++logged) transcript << model.Transcript()[logged] << '\n' << std::flush;
+    for (; lost < model.Lost().size(); ++lost) transcript << "!LOST " << model.Lost()[lost] << '\n' << std::flush;
     // A wrong line end shows in the transcript, so a test comparing it line by line fails.
     for (; framing < model.FramingErrors().size(); ++framing) {
       transcript << "!FRAMING " << model.FramingErrors()[framing] << '\n' << std::flush;
@@ -142,6 +159,7 @@ int main(int argc, char** argv) {
           std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
       model.Restarted();
+      deafUntil = std::chrono::steady_clock::now() + deaf;
     }
   }
 }

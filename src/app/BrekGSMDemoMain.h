@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ProgramState.h"
@@ -137,6 +138,7 @@ class TBrekGSMDemoMainForm {
   bool PortOpen() const;  // the port object holds an opened port
   void HandleVersionReply(const std::string& line);
   void DispatchLine();
+  bool IsLateScriptReply(const std::string& line) const;
   void DropInterruptedScript();
   // A payment button: send its command and show its situation, guarded under its name.
   void SwitchSituation(const char* operation, const char* command, TProgrammState state);
@@ -149,6 +151,8 @@ class TBrekGSMDemoMainForm {
   bool ReceiveDeferred_ = false;  // data arrived while it was running
   bool LineOverlong_ = false;     // the line being assembled passed the cap and is dropped
   std::vector<std::unique_ptr<Timer>> OneShotTimers_;
+  // The running script's commands sent so far and their keys, upper-cased.
+  std::vector<std::pair<std::string, std::string>> ScriptSent_;
   ConnectStep AwaitedStep_ = ConnectStep::None;
   unsigned StepWaitedMs_ = 0;  // since the step's first question
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first

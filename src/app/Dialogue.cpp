@@ -1,6 +1,7 @@
 // The line dialogue with the panel: framing, line assembly on the receive ring, the
 // version check, password and serial number, script sending and the five buttons.
 #include <algorithm>
+#include <cctype>
 
 #include "app/BrekGSMDemoMain.h"
 #include "common/CMLEncode.h"
@@ -245,10 +246,33 @@ void TBrekGSMDemoMainForm::OnWrongPasswordTimer(Timer* sender) {
   });
 }
 
+bool TBrekGSMDemoMainForm::IsLateScriptReply(const std::string& line) const {
+  // A reply that came after its command's time-out would advance the command sent after
+  // it, and every later one would then go out one reply early. Where the line shows whose
+  // it is (an earlier command echoed, or an earlier command's key named first) it is not
+  // the running command's answer. A bare "OK" cannot tell and still advances.
+  if (ScriptSent_.size() < 2) return false;
+  const std::string upper = UpperCase(line);
+  const std::string& currentKey = ScriptSent_.back().second;
+  auto namesFirst = [&](const std::string& key) {
+    if (key.empty() || upper.rfind(key, 0) != 0) return false;
+    if (upper.size() == key.size()) return true;
+    const unsigned char next = static_cast<unsigned char>(upper[key.size()]);
+    return !(std::isalnum(next) || next == '_');
+  };
+  for (std::size_t i = 0; i + 1 < ScriptSent_.size(); ++i) {
+    const auto& [command, key] = ScriptSent_[i];
+    if (upper == command && command != ScriptSent_.back().first) return true;
+    if (key != currentKey && namesFirst(key) && !namesFirst(currentKey)) return true;
+  }
+  return false;
+}
+
 void TBrekGSMDemoMainForm::NewString(const std::string& line) {
   Guarded("TBrekGSMDemoMainForm.NewString", [&] {
     if (line.empty() || UpperCase(line) == UpperCase(LastCommand)) return;  // an echo
     if (ScriptRunning) {
+      if (IsLateScriptReply(line)) return;
       if (line == "OK" || line == "UNKNOWN_COMMAND")
         NextCommandFromList();
       else if (!ReplyKey.empty() && ContainsTextNoCase(line, ReplyKey))
@@ -310,6 +334,7 @@ void TBrekGSMDemoMainForm::NextCommandFromList() {
   Guarded("TBrekGSMDemoMainForm.NextCommandFromList", [&] {
     if (SendCommandTimer) SendCommandTimer->SetEnabled(false);
     if (CommandsList && CommandsList->GetNextCommand(LastCommand, ReplyKey)) {
+      ScriptSent_.emplace_back(UpperCase(LastCommand), UpperCase(ReplyKey));
       SendCommand(LastCommand);
       if (SendCommandTimer) SendCommandTimer->SetEnabled(true);
       return;
@@ -331,6 +356,7 @@ void TBrekGSMDemoMainForm::OnStartDemoButtonClick() {
       return;
     }
     CommandsList->InitAccount(static_cast<std::uint32_t>(AccountNumber));
+    ScriptSent_.clear();
     ScriptRunning = true;
     LoadDemoPending = true;
     LoadFtdefPending = false;
@@ -344,6 +370,7 @@ void TBrekGSMDemoMainForm::OnEndDemoButtonClick() {
   Guarded("TBrekGSMDemoMainForm.OnEndDemoButtonClick", [&] {
     CommandsList->InitEndCmd();
     if (CommandsList->CommandCount() == 0) return;
+    ScriptSent_.clear();
     ScriptRunning = true;
     LoadDemoPending = false;
     LoadFtdefPending = true;

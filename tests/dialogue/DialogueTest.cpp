@@ -433,6 +433,35 @@ TEST_F(Dialogue, RepliesDuringTheWaitAfterTimeAreHandledOnceAndInOrder) {
                                             " IN:  ARM_IGNORE_TAMPER=1", " IN:  OK", " IN:  TIME=", " IN:  OK"}));
 }
 
+TEST_F(Dialogue, ALateReplyThatNamesAnEarlierCommandDoesNotAdvanceTheScript) {
+  PanelConfig c;
+  c.replyFor["STATEMAP=7,4"] = ScriptReply::Silence;
+  c.replyFor["PART_ENABLED=0"] = ScriptReply::Silence;
+  Start(c);
+  Run(300);
+  window.StartDemoButton.Click();
+  Run(61000);
+  ASSERT_EQ(Commands().back(), "PART_ENABLED=0,1") << "the silent command was followed after its time-out";
+  panel->Send("STATEMAP=7,4,4\r\nSTATEMAP: value error\r\n");  // its late echo and answer
+  Run(20);
+  EXPECT_EQ(Commands().back(), "PART_ENABLED=0,1");
+  panel->Send("PART_ENABLED: value error\r\n");  // the running command's own
+  Run(20);
+  EXPECT_EQ(Commands().back(), "PART_ENABLED=1,1");
+}
+
+TEST_F(Dialogue, LinesBehindTheLineThatClosesThePortAreStillLogged) {
+  PanelConfig c;
+  c.answerFor["settings_save"] = "OK\r\nSAVED 1234";
+  Start(c);
+  Run(300);
+  LoadDemo();
+  const auto log = TrafficLog();
+  const auto saved = std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" IN:  SAVED 1234") != std::string::npos; });
+  ASSERT_NE(saved, log.end()) << "received in one piece with the OK that sent \"reset\"";
+  EXPECT_NE(std::prev(saved)->find(" OUT: reset"), std::string::npos);
+}
+
 // A panel whose firmware starts after its USB side: every wait of the connection has a way out.
 class SlowStart : public DialogueFixture {
  protected:

@@ -1,5 +1,7 @@
 // Port discovery as a laptop in the field has it: other serial devices, notices of
 // unrelated devices, a port held for a moment, the panel leaving at awkward times.
+#include <algorithm>
+
 #include "support/DialogueFixture.h"
 
 namespace brek::test {
@@ -90,6 +92,46 @@ TEST_F(Discovery, AnEmptyDeviceListStillLetsGoOfAPortThatIsGone) {
   EXPECT_FALSE(panel->Held());
   EXPECT_EQ(form->CurrentState, psWaitConnect);
   EXPECT_TRUE(ProgramErrorLog().empty());
+}
+
+TEST_F(Discovery, AFailedListingOnARemovalStillEndsTheScriptAndItsTimers) {
+  Connect();
+  window.StartDemoButton.Click();
+  Run(100);
+  ASSERT_TRUE(form->ScriptRunning);
+  devices->queryError = 21;  // the device list cannot be had
+  panel->Unplug();
+  Run(50);
+  EXPECT_FALSE(form->DeviceReady);
+  EXPECT_FALSE(form->ScriptRunning);
+  EXPECT_FALSE(form->LoadDemoPending) << "an interrupted script is dropped, not completed";
+  EXPECT_FALSE(form->SendCommandTimer->Enabled());
+  devices->queryError = 0;
+  panel->Plug();
+  Run(500);
+  EXPECT_EQ(form->CurrentState, psConnected);
+  const auto c = Commands();
+  EXPECT_EQ(std::count(c.begin(), c.end(), "ARM_IGNORE_TAMPER=1"), 0);
+}
+
+TEST_F(Discovery, NoOneShotTimerOutlivesThePanel) {
+  Start();
+  Run(50);  // the version answered: the password is due in 100 ms
+  ASSERT_TRUE(form->DeviceReady);
+  panel->Unplug();
+  Run(500);
+  for (const auto& l : TrafficLog()) EXPECT_EQ(l.find("AUTH="), std::string::npos) << l;
+  TearDown();
+  SetUp();
+  sim::PanelConfig wrong;
+  wrong.password = sim::PasswordMode::Wrong;
+  Start(wrong);
+  for (int i = 0; i < 500 && Commands().size() < 2; ++i) Run(1);
+  Run(20);  // the refusal arrived: its message is due
+  ASSERT_EQ(TrafficLog().back().substr(23), " IN:  ERROR: WRONG PASSWORD");
+  panel->Unplug();
+  Run(500);
+  EXPECT_TRUE(ui->messageBoxes.empty()) << "no message about a panel that is gone";
 }
 
 TEST_F(Discovery, ThePanelLeavingDuringTheWaitAfterTimeKeepsTheCompletionForItsReturn) {

@@ -61,3 +61,13 @@ finally:
     proc.wait(timeout=10)
     for p in panels:
         p.unplug()
+
+# The same on this machine's own /sys, without umockdev: whatever serial ttys it has.
+env = {k: v for k, v in os.environ.items() if k not in ('LD_PRELOAD', 'UMOCKDEV_DIR')}
+ttys, with_device = subprocess.run(['sh', '-c', 'ls /sys/class/tty | wc -l; ls -d /sys/class/tty/*/device | wc -l'],
+                                   capture_output=True, text=True, env=env).stdout.split()
+real = subprocess.run([subject, folder], cwd=folder, input=f'refresh {refreshes}\nquit\n', capture_output=True, text=True,
+                      env=dict(env, QT_QPA_PLATFORM='offscreen', XDG_RUNTIME_DIR=folder), timeout=120)
+fields = next(line.split() for line in real.stdout.splitlines() if line.startswith('REFRESH'))
+print(f'  this machine\'s /sys ({ttys} ttys, {with_device} with a device): median '
+      f'{int(fields[1]) / 1000:.2f} ms, max {int(fields[2]) / 1000:.2f} ms')

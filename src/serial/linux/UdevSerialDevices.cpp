@@ -1,10 +1,13 @@
 #include "serial/linux/UdevSerialDevices.h"
 
+#include <dirent.h>
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -16,47 +19,9 @@
 namespace brek {
 namespace {
 
-struct TtyDevice {
-  std::string node;       // /dev/ttyACM0
-  std::string vendor, product, serial, productName;  // of its USB device, if any
-};
-
 const char* Attr(udev_device* d, const char* name) {
   const char* v = d ? udev_device_get_sysattr_value(d, name) : nullptr;
   return v ? v : "";
-}
-
-// Serial ttys that belong to real hardware (a tty with a parent device), in udev's order,
-// leaving out those whose removal was announced.
-std::vector<TtyDevice> ListTtys(udev* u, const std::function<bool(const std::string&)>& removed) {
-  std::vector<TtyDevice> out;
-  udev_enumerate* e = udev_enumerate_new(u);
-  if (!e) return out;
-  udev_enumerate_add_match_subsystem(e, "tty");
-  udev_enumerate_scan_devices(e);
-  udev_list_entry* entry;
-  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
-    const char* syspath = udev_list_entry_get_name(entry);
-    if (removed(syspath)) continue;
-    udev_device* d = udev_device_new_from_syspath(u, syspath);
-    if (!d) continue;
-    const char* node = udev_device_get_devnode(d);
-    udev_device* parent = udev_device_get_parent(d);
-    if (node && parent) {
-      TtyDevice t;
-      t.node = node;
-      if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device")) {
-        t.vendor = Attr(usb, "idVendor");
-        t.product = Attr(usb, "idProduct");
-        t.serial = Attr(usb, "serial");
-        t.productName = Attr(usb, "product");
-      }
-      out.push_back(std::move(t));
-    }
-    udev_device_unref(d);
-  }
-  udev_enumerate_unref(e);
-  return out;
 }
 
 }  // namespace
@@ -71,6 +36,69 @@ bool ParseUsbInstanceId(const std::string& id, std::string& vendor, std::string&
   product = id.substr(amp + 5, slash - amp - 5);
   serial = id.substr(slash + 1);
   return !vendor.empty() && !product.empty();
+}
+
+// Serial ttys that belong to real hardware (a tty with a parent device), in udev's order,
+// leaving out those whose removal was announced. One look at the tty class a refresh:
+// what a device is never changes while its sysfs folder lives, so each is read once and
+// known again by that folder's inode (a device made anew gets a new one).
+const std::vector<UdevSerialDevices::TtyDevice>& UdevSerialDevices::ListTtys(bool scan) {
+  const auto now = std::chrono::steady_clock::now();
+  // A refresh asks for the names, then for the friendly names: the second question takes
+  // the first one's scan, unless a device notice came in between.
+  const unsigned notices = notices_.load();
+  if (!scan && listValid_ && notices == listedAtNotice_ && now - listedAt_ < std::chrono::milliseconds(100)) {
+    listValid_ = false;
+    std::erase_if(list_, [this](const TtyDevice& t) { return Removed(t.syspath); });
+    return list_;
+  }
+  list_.clear();
+  listValid_ = false;
+  // The tty class folder read directly: libudev's scan makes a device object of every
+  // entry (consoles and virtual terminals included) on every refresh.
+  DIR* dir = opendir("/sys/class/tty");
+  if (!dir) return list_;
+  std::map<std::string, Known> seen;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (stat(("/sys/class/tty/" + name).c_str(), &st) != 0) continue;  // gone meanwhile
+    auto it = known_.find(name);
+    if (it == known_.end() || it->second.inode != st.st_ino) it = known_.insert_or_assign(name, Read(name, st.st_ino)).first;
+    seen.insert(*it);
+    if (it->second.hardware && !Removed(it->second.tty.syspath)) list_.push_back(it->second.tty);
+  }
+  closedir(dir);
+  // udev's order: by device path.
+  std::sort(list_.begin(), list_.end(), [](const TtyDevice& a, const TtyDevice& b) { return a.syspath < b.syspath; });
+  known_.swap(seen);  // forget what is no longer there
+  listedAt_ = now;
+  listedAtNotice_ = notices;
+  listValid_ = true;
+  return list_;
+}
+
+UdevSerialDevices::Known UdevSerialDevices::Read(const std::string& name, ino_t inode) {
+  Known k;
+  k.inode = inode;
+  udev_device* d = udev_device_new_from_subsystem_sysname(udev_, "tty", name.c_str());
+  if (!d) return k;
+  const char* node = udev_device_get_devnode(d);
+  const char* syspath = udev_device_get_syspath(d);
+  if (node && syspath && udev_device_get_parent(d)) {
+    k.hardware = true;
+    k.tty.syspath = syspath;
+    k.tty.node = node;
+    if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device")) {
+      k.tty.vendor = Attr(usb, "idVendor");
+      k.tty.product = Attr(usb, "idProduct");
+      k.tty.serial = Attr(usb, "serial");
+      k.tty.productName = Attr(usb, "product");
+    }
+  }
+  udev_device_unref(d);
+  return k;
 }
 
 UdevSerialDevices::UdevSerialDevices(Toolkit& ui) : ui_(ui), udev_(udev_new()) {}
@@ -93,7 +121,7 @@ std::uint32_t UdevSerialDevices::QueryDosDevice(char* buffer, std::uint32_t size
     return 0;
   }
   std::string list;
-  for (const TtyDevice& t : ListTtys(udev_, [this](const std::string& p) { return Removed(p); })) {
+  for (const TtyDevice& t : ListTtys(true)) {
     const std::int32_t number = PortNumberForPath(t.node);
     RegisterPortDevice(number, t.node);
     list += "COM" + std::to_string(number) + '\0';
@@ -111,7 +139,7 @@ bool UdevSerialDevices::GetClassDevs(const std::string& instanceId, std::uint32_
   std::string vendor, product, serial;
   if (!udev_ || !ParseUsbInstanceId(instanceId, vendor, product, serial)) return false;
   set.clear();
-  for (const TtyDevice& t : ListTtys(udev_, [this](const std::string& p) { return Removed(p); })) {
+  for (const TtyDevice& t : ListTtys(false)) {
     if (!SameText(t.vendor, vendor) || !SameText(t.product, product) || !SameText(t.serial, serial)) continue;
     const std::string name = t.productName.empty() ? Utf8ToCp1251("Брек GSM") : Utf8ToCp1251(t.productName);
     set.push_back(name + " (COM" + std::to_string(PortNumberForPath(t.node)) + ")");
@@ -134,6 +162,12 @@ bool UdevSerialDevices::RegisterDeviceNotification(std::function<void(const Devi
     return false;
   }
   stopFd_ = eventfd(0, EFD_CLOEXEC);
+  if (stopFd_ < 0) {
+    // Without a way to stop it the monitor could never be joined: no notices then (the
+    // 5 s check still finds the panel), and the program can end.
+    udev_monitor_unref(m);
+    return false;
+  }
   onChange_ = std::move(onChange);
   monitor_ = std::thread([this, m] {
     Monitor(m);
@@ -166,6 +200,7 @@ void UdevSerialDevices::Monitor(udev_monitor* monitor) {
         removed_.erase(syspath);
     }
     udev_device_unref(d);
+    ++notices_;
     if (!event) continue;
     ui_.PostToUiThread([this, event] {
       if (onChange_) onChange_({event, DBT_DEVTYP_DEVICEINTERFACE});

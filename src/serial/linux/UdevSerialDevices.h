@@ -2,7 +2,11 @@
 // The device layer on Linux: serial ttys from libudev under COM-style names whose numbers
 // stay for the life of the process, the panel's USB identity from the tty's USB parent,
 // and udev's add and remove events as device-change notices on the user-interface thread.
+#include <sys/types.h>
+
 #include <atomic>
+#include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -28,6 +32,18 @@ class UdevSerialDevices : public SerialDevices {
   std::string SystemErrorText(std::uint32_t code) override;
 
  private:
+  struct TtyDevice {
+    std::string syspath;
+    std::string node;                                  // /dev/ttyACM0
+    std::string vendor, product, serial, productName;  // of its USB device, if any
+  };
+  struct Known {
+    ino_t inode = 0;
+    bool hardware = false;  // a tty with a parent device
+    TtyDevice tty;
+  };
+  const std::vector<TtyDevice>& ListTtys(bool scan);
+  Known Read(const std::string& name, ino_t inode);
   void Monitor(udev_monitor* monitor);
   bool Removed(const std::string& syspath) const;
 
@@ -40,6 +56,13 @@ class UdevSerialDevices : public SerialDevices {
   // listed; a removal notice must find it gone, as a completed removal is.
   mutable std::mutex removedMutex_;
   std::set<std::string> removed_;
+  std::atomic<unsigned> notices_{0};  // every event the monitor received
+  // Used on the user-interface thread only. By tty name.
+  std::map<std::string, Known> known_;
+  std::vector<TtyDevice> list_;
+  bool listValid_ = false;
+  std::chrono::steady_clock::time_point listedAt_;
+  unsigned listedAtNotice_ = 0;
 };
 
 // "USB\VID_FFFF&PID_2331\TUVO" taken apart; false when it is not of that form.

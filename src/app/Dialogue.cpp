@@ -59,7 +59,9 @@ void TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
     std::vector<std::uint8_t> block(text.begin(), text.end());
     block.push_back(0x0D);
     block.push_back(0x0A);
-    if (ComPort) ComPort->PutBlock(block.data(), static_cast<std::int32_t>(block.size()));
+    if (ComPort && !ComPort->PutBlock(block.data(), static_cast<std::int32_t>(block.size())))
+      WriteErrLog("TBrekGSMDemoMainForm.SendCommand: \"" + text + "\" did not go out whole in " +
+                  std::to_string(kWriteTimeoutMs) + " ms; what was left of it was dropped");
     if (UpperCase(text) == "RESET") {
       ResetSent_ = true;
       OnConnectButtonClick();

@@ -85,6 +85,9 @@ void CommTakeBytes(TCommDrvRec& rec, std::int32_t count) {
   if (rec.InpBufSize > 0) start %= rec.InpBufSize;
   rec.StartInInpBuf.store(start);
   rec.ReceivedBytes.store(held - count);
+  // The reader stopped taking input when the ring filled; with the system's queue full
+  // too, no further byte would ever come to wake it.
+  if (held >= rec.InpBufSize) CommWakeReader(rec);
 }
 
 bool CommStartReader(TCommDrvRec& rec) {

@@ -60,8 +60,8 @@ struct TCommDrvRec {
   // Platform state of the current opening.
   THandle WakeHandle = INVALID_HANDLE_VALUE;  // wakes the reader when closing
   bool ExclusiveSet = false;                 // this opening made the device exclusive
-  bool WaitingForFurtherByte = false;        // input was left queued by a full ring
-  std::uint32_t QueuedWhenFull = 0;          // how much
+  THandle ReaderEvent = INVALID_HANDLE_VALUE;  // the reader's overlapped event (Windows)
+  THandle RoomHandle = INVALID_HANDLE_VALUE;   // room made in a full ring (Windows)
 };
 
 // The one record of the program.
@@ -69,7 +69,8 @@ extern TCommDrvRec CommDrv;
 
 bool CommOpen(TCommDrvRec& rec);
 void CommClose(TCommDrvRec& rec);
-// Bytes written; returns after the device took them or kWriteTimeoutMs passed.
+// Bytes written; returns after the device took them or kWriteTimeoutMs passed. A write
+// that gave up part-way drops what it left queued.
 std::uint32_t CommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count);
 void CommSetQueues(TCommDrvRec& rec);
 std::uint32_t CommReader(TCommDrvRec& rec);
@@ -106,6 +107,8 @@ bool SystemCommProbe(std::int32_t number);
 // The consumer's side of the ring, each change atomic with respect to the reader.
 void CommTakeBytes(TCommDrvRec& rec, std::int32_t count);   // start += count, received -= count
 void CommRingRestart(TCommDrvRec& rec);                     // start := 0 at the end of the block
+// Platform: a reader that waits for room in a full ring goes on (the consumer made some).
+void CommWakeReader(TCommDrvRec& rec);
 // The closing's emptying of the ring: nothing held, nothing being read.
 void CommEmptyRing(TCommDrvRec& rec);
 // Steps 7 and 8 of an opening: the record's flags cleared, the reader started; false when

@@ -140,10 +140,13 @@ void TComPortKX::RestartAtRingStart() {
   Guarded("TComPortKX.StartInInpBuf", [&] { CommRingRestart(Drv_); });
 }
 
-void TComPortKX::PutBlock(const std::uint8_t* bytes, std::int32_t count) {
+bool TComPortKX::PutBlock(const std::uint8_t* bytes, std::int32_t count) {
+  bool whole = true;
   Guarded("TComPortKX.PutBlock", [&] {
-    if (count > 0) CommWrite(Drv_.Handle, bytes, static_cast<std::uint32_t>(count));
+    if (count <= 0 || !Active_ || Status_ != kStatusOpened || Drv_.Handle == INVALID_HANDLE_VALUE) return;
+    whole = CommWrite(Drv_.Handle, bytes, static_cast<std::uint32_t>(count)) == static_cast<std::uint32_t>(count);
   });
+  return whole;
 }
 
 void TComPortKX::OnReceivedBytes() {

@@ -58,7 +58,9 @@ class TComPortKX {
   void TakeBytes(std::int32_t count);
   void RestartAtRingStart();
 
-  void PutBlock(const std::uint8_t* bytes, std::int32_t count);
+  // False when the port is open but did not take the whole block within the write's bound
+  // (what it left queued is dropped). A closed port writes nothing and says so with true.
+  bool PutBlock(const std::uint8_t* bytes, std::int32_t count);
 
   void OnReceivedBytes();  // the driver's notice, on the reader thread
   void OnInpTimer();       // InpTimer's tick, on the user-interface thread

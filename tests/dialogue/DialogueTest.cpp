@@ -462,6 +462,16 @@ TEST_F(Dialogue, LinesBehindTheLineThatClosesThePortAreStillLogged) {
   EXPECT_NE(std::prev(saved)->find(" OUT: reset"), std::string::npos);
 }
 
+TEST_F(Dialogue, ACommandThatDidNotGoOutWholeIsLogged) {
+  Connect();
+  panel->Unplug(false);  // gone, and no notice yet: the port takes nothing
+  window.StartDemoButton.Click();
+  const auto log = ProgramErrorLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("TBrekGSMDemoMainForm.SendCommand: \"ftdef\" did not go out whole"), std::string::npos)
+      << log[0];
+}
+
 // A panel whose firmware starts after its USB side: every wait of the connection has a way out.
 class SlowStart : public DialogueFixture {
  protected:

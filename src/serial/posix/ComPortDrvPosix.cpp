@@ -10,6 +10,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <mutex>
+#include <set>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -22,8 +25,10 @@ namespace {
 // After a hang-up the descriptor reports POLLHUP for ever; the reader waits this long
 // between looks instead of spinning, until the port is closed.
 constexpr int kVanishedBackoffMs = 200;
-// While the ring is full the queued input is looked at this often, to notice a further byte.
-constexpr int kFullRingRecheckMs = 10;
+// While the ring is full the input stays in the system's queue (which holds the sender
+// back when it fills) and the reader waits for the consumer's word that it made room; it
+// looks this often all the same.
+constexpr int kFullRingRecheckMs = 100;
 
 int Fd(THandle h) { return static_cast<int>(h); }
 
@@ -83,6 +88,27 @@ std::uint32_t QueuedOutput(int fd) {
   return ioctl(fd, TIOCOUTQ, &n) == 0 && n > 0 ? static_cast<std::uint32_t>(n) : 0;
 }
 
+// Device nodes whose closing still runs on its own thread. Opening one meanwhile could
+// block in the driver until that closing ends (cdc-acm holds the tty up to 30 s).
+std::mutex& ClosingMutex() {
+  static auto* m = new std::mutex;  // never destroyed: a closing thread may outlive main
+  return *m;
+}
+std::set<std::string>& Closing() {
+  static auto* s = new std::set<std::string>;
+  return *s;
+}
+bool StillClosing(const std::string& path) {
+  std::lock_guard lock(ClosingMutex());
+  return Closing().count(path) != 0;
+}
+
+// Another program's exclusive use (TIOCEXCL), which root would pass unnoticed.
+bool HeldExclusivelyElsewhere(int fd) {
+  int exclusive = 0;
+  return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
 void CloseDevice(TCommDrvRec& rec) {
   const int fd = Fd(rec.Handle);
   // Another program's exclusive use is not ours to end.
@@ -92,10 +118,21 @@ void CloseDevice(TCommDrvRec& rec) {
   if (QueuedOutput(fd) > 0) {
     // A device that stopped taking data: the driver's close waits for the queue to drain
     // (30 s on cdc-acm). The port is already released; the descriptor goes on its own.
+    const std::string path = PortDevicePath(rec.PortNumber);
+    {
+      std::lock_guard lock(ClosingMutex());
+      Closing().insert(path);
+    }
     try {
-      std::thread([fd] { close(fd); }).detach();
+      std::thread([fd, path] {
+        close(fd);
+        std::lock_guard lock(ClosingMutex());
+        Closing().erase(path);
+      }).detach();
     } catch (const std::system_error&) {
       close(fd);  // no thread to be had: wait, then
+      std::lock_guard lock(ClosingMutex());
+      Closing().erase(path);
     }
   } else {
     close(fd);
@@ -115,20 +152,27 @@ std::uint32_t QueuedInput(int fd) {
   return n > 0 ? static_cast<std::uint32_t>(n) : 0;
 }
 
+void TakeWake(TCommDrvRec& rec) {
+  std::uint64_t count = 0;
+  if (read(Fd(rec.WakeHandle), &count, sizeof count) < 0) {
+    // Nothing to take: another look took it.
+  }
+}
+
 // Waits for input or the closing's wake-up; returns the event mask (EV_RXCHAR or 0).
 std::uint32_t WaitCommEvent(TCommDrvRec& rec) {
   const int fd = Fd(rec.Handle);
   pollfd fds[2] = {{fd, POLLIN, 0}, {Fd(rec.WakeHandle), POLLIN, 0}};
-  if (rec.WaitingForFurtherByte) {
-    // Input was left queued because the ring was full: as on the system this driver
-    // follows, only a byte beyond those counts as an arrival.
-    if (poll(&fds[1], 1, kFullRingRecheckMs) > 0) return 0;
-    if (QueuedInput(fd) <= rec.QueuedWhenFull) return 0;
-    rec.WaitingForFurtherByte = false;
-    return EV_RXCHAR;
+  if (rec.ReceivedBytes.load() >= rec.InpBufSize) {
+    // No room: waiting for input would return at once for what is already queued.
+    if (poll(&fds[1], 1, kFullRingRecheckMs) > 0) TakeWake(rec);
+    return 0;
   }
   if (poll(fds, 2, -1) < 0) return 0;
-  if (fds[1].revents) return 0;
+  if (fds[1].revents) {
+    TakeWake(rec);  // room made, or the closing (which set Stop first)
+    return 0;
+  }
   if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
     // The device is gone (or hung up). Whatever it left queued is still delivered; then
     // the reader looks again only now and then until the port is closed.
@@ -145,10 +189,15 @@ std::uint32_t WaitCommEvent(TCommDrvRec& rec) {
 bool SystemCommOpen(TCommDrvRec& rec) {
   const std::string path = PortDevicePath(rec.PortNumber);
   if (path.empty()) return false;
+  if (StillClosing(path)) return false;
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   rec.Handle = fd;
   rec.ExclusiveSet = false;
+  if (HeldExclusivelyElsewhere(fd)) {
+    CloseDevice(rec);
+    return false;
+  }
   // Exclusive use: flock holds against every other opener (root included); TIOCEXCL also
   // keeps out other users' opens where the device supports it.
   bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0;
@@ -168,8 +217,6 @@ bool SystemCommOpen(TCommDrvRec& rec) {
     CloseDevice(rec);
     return false;
   }
-  rec.QueuedWhenFull = 0;
-  rec.WaitingForFurtherByte = false;
   if (!CommStartReader(rec)) {
     CloseDevice(rec);
     return false;
@@ -209,11 +256,22 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
   }
+  // A command cut short must not wait in the queue to be joined to the next one: the
+  // panel would read the two as one bad line.
+  if (written < count) tcflush(fd, TCOFLUSH);
   // The device takes its bytes within the same bound: tcdrain would wait for ever on one
   // that stopped reading.
   while (written > 0 && QueuedOutput(fd) > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return written;
+}
+
+void CommWakeReader(TCommDrvRec& rec) {
+  if (rec.WakeHandle == INVALID_HANDLE_VALUE) return;
+  const std::uint64_t one = 1;
+  if (write(Fd(rec.WakeHandle), &one, sizeof one) < 0) {
+    // Only fails on overflow: the reader has more than enough wake-ups waiting.
+  }
 }
 
 void CommSetQueues(TCommDrvRec& rec) {
@@ -236,14 +294,6 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
     CommStoreInput(rec, rec.ComStat.cbInQue, [&rec](std::uint8_t* at, std::uint32_t count) {
           return CommRead(rec, at, count);
         });
-    if (rec.Stop) break;
-    // Input left queued by a full ring waits for a further byte, as the system this driver
-    // follows only wakes the reader on an arrival.
-    const std::uint32_t left = QueuedInput(Fd(rec.Handle));
-    if (left > 0 && left != kUnknownQueue && rec.ReceivedBytes.load() >= rec.InpBufSize) {
-      rec.WaitingForFurtherByte = true;
-      rec.QueuedWhenFull = left;
-    }
   }
   return 0;
 }
@@ -251,9 +301,10 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
 bool SystemCommProbe(std::int32_t number) {
   const std::string path = PortDevicePath(number);
   if (path.empty()) return false;
+  if (StillClosing(path)) return false;
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const bool free = !HeldExclusivelyElsewhere(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0;
   if (free) flock(fd, LOCK_UN);
   close(fd);
   return free;

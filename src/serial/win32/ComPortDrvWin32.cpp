@@ -17,6 +17,9 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 // Where WaitCommEvent fails at once (a vanished device; Wine on a pty), the reader pauses
 // this long, woken early by the closing, and then reads what is queued: no spin, no stall.
 constexpr DWORD kFailedWaitPauseMs = 10;
+// While the ring is full the reader waits for the consumer's word that it made room (the
+// system raises no event for input it already holds); it looks this often all the same.
+constexpr DWORD kFullRingRecheckMs = 100;
 
 HANDLE H(THandle h) { return reinterpret_cast<HANDLE>(h); }
 THandle T(HANDLE h) { return reinterpret_cast<THandle>(h); }
@@ -35,11 +38,25 @@ HANDLE OpenDevice(std::int32_t number) {
   return out;
 }
 
+void CloseEvent(THandle& h) {
+  if (h != kClosed) CloseHandle(H(h));
+  h = kClosed;
+}
+
 void CloseDevice(TCommDrvRec& rec) {
   CloseHandle(H(rec.Handle));
   rec.Handle = kClosed;
-  if (rec.WakeHandle != kClosed) CloseHandle(H(rec.WakeHandle));
-  rec.WakeHandle = kClosed;
+  CloseEvent(rec.WakeHandle);
+  CloseEvent(rec.RoomHandle);
+  CloseEvent(rec.ReaderEvent);
+}
+
+// An event of the opening; false when the system has none to give (the port then fails
+// to open rather than open without a reader that can wait).
+bool MakeEvent(THandle& h, BOOL manualReset) {
+  HANDLE e = CreateEventA(nullptr, manualReset, FALSE, nullptr);
+  h = e ? T(e) : kClosed;
+  return e != nullptr;
 }
 
 DWORD Queued(TCommDrvRec& rec) {
@@ -62,9 +79,9 @@ bool SystemCommOpen(TCommDrvRec& rec) {
     ::DCB dcb = ToSystemDcb(rec.Dcb);
     ok = SetCommState(h, &dcb);
   }
-  HANDLE wake = ok ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
-  if (ok && !wake) ok = false;
-  if (wake) rec.WakeHandle = T(wake);
+  if (ok) ok = MakeEvent(rec.WakeHandle, TRUE);
+  if (ok) ok = MakeEvent(rec.RoomHandle, FALSE);
+  if (ok) ok = MakeEvent(rec.ReaderEvent, TRUE);
   if (!ok) {
     CloseDevice(rec);
     return false;
@@ -104,8 +121,14 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
       GetOverlappedResult(H(handle), &ov, &written, TRUE);
     }
   }
+  // A command cut short must not wait in the queue to be joined to the next one.
+  if (written < count) PurgeComm(H(handle), PURGE_TXABORT | PURGE_TXCLEAR);
   CloseHandle(ov.hEvent);
   return written;
+}
+
+void CommWakeReader(TCommDrvRec& rec) {
+  if (rec.RoomHandle != kClosed) SetEvent(H(rec.RoomHandle));
 }
 
 void CommSetQueues(TCommDrvRec& rec) {
@@ -131,11 +154,22 @@ std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t co
 
 std::uint32_t CommReader(TCommDrvRec& rec) {
   OVERLAPPED ov{};
-  ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!ov.hEvent) return 0;
+  ov.hEvent = H(rec.ReaderEvent);  // made by the opening, so a port never opens without it
   gReaderOverlapped = &ov;
   HANDLE h = H(rec.Handle);
   while (!rec.Stop) {
+    if (rec.ReceivedBytes.load() >= rec.InpBufSize) {
+      // No room: what is queued waits in the system until the consumer makes some.
+      HANDLE either[2] = {H(rec.WakeHandle), H(rec.RoomHandle)};
+      WaitForMultipleObjects(2, either, FALSE, kFullRingRecheckMs);
+      if (rec.Stop) break;
+      if (rec.ReceivedBytes.load() >= rec.InpBufSize) continue;
+      rec.ComStat.cbInQue = Queued(rec);
+      if (rec.ComStat.cbInQue > 0)
+        CommStoreInput(rec, rec.ComStat.cbInQue,
+                       [&rec](std::uint8_t* at, std::uint32_t count) { return CommRead(rec, at, count); });
+      continue;
+    }
     DWORD events = 0;
     bool failed = false;
     if (WaitCommEvent(h, &events, &ov)) {
@@ -169,7 +203,6 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
                    [&rec](std::uint8_t* at, std::uint32_t count) { return CommRead(rec, at, count); });
   }
   gReaderOverlapped = nullptr;
-  CloseHandle(ov.hEvent);
   return 0;
 }
 

@@ -7,6 +7,7 @@ unplug. The gadget side (/dev/ttyGSn) is served by panel-sim. Another maker's se
 
 Run in the guest: harness.py <hotplug_subject> <panel-sim> <serial_tests> [scenario...]
 """
+import datetime
 import fcntl
 import glob
 import os
@@ -103,13 +104,14 @@ class Panel:
         self.hold_old = False
         self._held = []
         self.error = None
+        self.options = []  # panel-sim's, e.g. a slow start
 
     def serve(self):
         self.stop_serving()
         self.fd = os.open(self.gadget.gadget_tty, os.O_RDWR | os.O_NOCTTY)
         raw(self.fd)
         self.sim = subprocess.Popen([PANEL_SIM, '--fd', str(self.fd), '--transcript', self.transcript, '--restart',
-                                     str(self.restart_ms)], pass_fds=[self.fd], stdout=subprocess.PIPE,
+                                     str(self.restart_ms)] + self.options, pass_fds=[self.fd], stdout=subprocess.PIPE,
                                     stderr=open(self.transcript + '.stderr', 'a'), text=True)
         threading.Thread(target=self._watch, args=(self.sim,), daemon=True).start()
 
@@ -222,6 +224,35 @@ def found_by_identity_and_a_whole_demonstration(c, panel, other):
     c.figures.append(f'panel nodes: {first} then {", ".join(panel.names)}')
 
 
+def a_panel_that_loses_its_first_line(c, panel, other):
+    """Its firmware reads only after its USB side is up: the first line after each plug and
+    each restart is lost. Asked again, it is connected, and its demo settings completed once."""
+    panel.options = ['--lose-first', '1']
+    panel.serve()
+    started = time.monotonic()
+    s = c.start()
+    check(s.wait_state(CONNECTED, 30), 'connected')
+    took = time.monotonic() - started
+    heard = c.heard()
+    check(heard[:6] == ['', '!LOST VERSION?', '', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?'], f'connecting: {heard[:6]!r}')
+    # From the first question to the serial number's answer, by the traffic log's stamps.
+    log = [x.decode('cp1251') for name in glob.glob(os.path.join(c.dir, 'Panel*.log')) for x in open(name, 'rb').read().splitlines()]
+    stamp = lambda text: next(datetime.datetime.strptime(x[:23], '%Y-%m-%d %H:%M:%S.%f') for x in log if text in x)
+    asked = (stamp(' IN:  ZOLVA_SN=') - stamp(' OUT: VERSION?')).total_seconds()
+    check(asked < 3, f'connected {asked:.1f} s after the port opened')
+    mark = len(heard)
+    s.send('click start')
+    check(s.wait_state(LOADED, 60), f'demo settings written and completed; states {s.seen}')
+    after = c.heard()[mark:]
+    restart = after.index('reset') if 'reset' in after else len(after)
+    completion = after[restart + 1:]
+    check(completion.count('!LOST VERSION?') == 1 and completion.count('AUTH=5916') == 1 and
+          completion.count('ARM_IGNORE_TAMPER=1') == 1 and sum(x.startswith('TIME=') for x in completion) == 1,
+          f'the completion once: {completion!r}')
+    c.figures.append(f'a panel losing its first line: connected {asked:.2f} s after the port opened, '
+                     f'{took:.1f} s after the program started')
+
+
 def cable_pulled_at_ten_points(c, panel, other):
     panel.serve()
     s = c.start()
@@ -317,8 +348,8 @@ def soak(c, panel, other):
     check(last[:2] == first[:2], f'descriptors or threads grew: {first} -> {last}')
 
 
-SCENARIOS = [found_by_identity_and_a_whole_demonstration, cable_pulled_at_ten_points, a_panel_that_stops_reading,
-             held_by_another_process]
+SCENARIOS = [found_by_identity_and_a_whole_demonstration, a_panel_that_loses_its_first_line, cable_pulled_at_ten_points,
+             a_panel_that_stops_reading, held_by_another_process]
 EXTRA = [soak]  # by name only
 
 

@@ -341,6 +341,10 @@ def soak(c, panel, other):
             demonstration(c, s, panel)
         if first is None:
             first = usage(s.proc.pid)
+        if (i + 1) % 50 == 0:
+            now = usage(s.proc.pid)
+            print(f'     soak: {i + 1} of {cycles} cycles in {time.monotonic() - started:.0f} s: {now[0]} fds, '
+                  f'{now[1]} threads, {now[2] / 1024:.1f} MB', flush=True)
     last = usage(s.proc.pid)
     c.figures.append(f'{cycles} cycles in {time.monotonic() - started:.0f} s; after the first: {first[0]} fds, '
                      f'{first[1]} threads, {first[2] / 1024:.1f} MB; at the end: {last[0]} fds, {last[1]} threads, '

@@ -11,4 +11,5 @@ for a in "$here/harness.py" "$@"; do
   args="$args '$a'"
 done
 # The guest starts with a fresh environment: what the harness reads is passed on the line.
-exec "$here/../../tools/kernel-rig/rig.sh" run "$rig" "BREK_SOAK_CYCLES=${BREK_SOAK_CYCLES:-20} /usr/bin/python3 $args"
+# Unbuffered, so that a guest stopped at its time limit still shows how far it got.
+exec "$here/../../tools/kernel-rig/rig.sh" run "$rig" "BREK_SOAK_CYCLES=${BREK_SOAK_CYCLES:-20} PYTHONUNBUFFERED=1 /usr/bin/python3 $args"

@@ -5,6 +5,8 @@ File descriptors and threads must be the same at the end as after the first cycl
 may not grow (without a sanitizer) and nothing may leak (LeakSanitizer, with one).
 
 Run as: umockdev-wrapper /usr/bin/python3 soak.py <hotplug_subject> <panel-sim> <cycles> <demonstrations>
+A progress line every 50 cycles; past BREK_SOAK_LIMIT seconds (300 + 1 a cycle + 6 a
+demonstration) it stops and says how far it got.
 """
 import os
 import subprocess
@@ -18,6 +20,7 @@ from umockpanel import Rig, die_with_parent, lines, testbed_env, wait_for  # noq
 SUBJECT, PANEL_SIM, CYCLES, DEMOS = os.path.abspath(sys.argv[1]), sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
 os.environ['PANEL_SIM'] = os.path.abspath(PANEL_SIM)
 RSS_GROWTH_LIMIT_KB = 2048  # allocator noise; a leak per cycle passes it within a long run
+LIMIT_S = float(os.environ.get('BREK_SOAK_LIMIT', 300 + CYCLES + 6 * DEMOS))
 
 
 class Subject:
@@ -110,7 +113,14 @@ try:
     demo_every = max(1, CYCLES // max(DEMOS, 1))
     demos_done = 0
     for cycle in range(1, CYCLES + 1):
+        if time.monotonic() - started > LIMIT_S:
+            fail(f'out of time: stopped after {time.monotonic() - started:.0f} s (the limit is {LIMIT_S:.0f} s, '
+                 f'BREK_SOAK_LIMIT) at cycle {cycle} of {CYCLES}, {demos_done} of {DEMOS} demonstrations done')
         cycle_once(cycle)
+        if cycle % 50 == 0:
+            now = subject.usage()
+            print(f'soak: {cycle} of {CYCLES} cycles, {demos_done} demonstrations in {time.monotonic() - started:.0f} s: '
+                  f'{now[0]} fds, {now[1]} threads, {now[2]} kB', flush=True)
         if cycle == 1:
             time.sleep(0.3)
             first = subject.usage()

@@ -9,7 +9,8 @@
 #
 # Inside: /run is writable (TMPDIR=/run/tmp), the rest read-only; /dev, /proc, /sys are the guest's own;
 # /sys/kernel/config/usb_gadget and two dummy UDCs (dummy_udc.0, dummy_udc.1) are there to
-# make gadgets with. KVM is used where it works (BREK_RIG_KVM=1), TCG otherwise.
+# make gadgets with. KVM is used where it works (BREK_RIG_KVM=1), TCG otherwise. The guest is
+# stopped after BREK_RIG_TIMEOUT seconds (1200), and the run then says so with what it wrote.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 MODULES=(virtio_pci 9pnet_virtio 9p configfs dummy_hcd libcomposite usb_f_acm cdc_acm)
@@ -56,21 +57,25 @@ prepare() {
 }
 
 run() {
-  local dir=$1 command=$2 out accel=tcg cpu=max
+  local dir=$1 command=$2 out accel=tcg cpu=max limit=${BREK_RIG_TIMEOUT:-1200} rc=0
   dir=$(cd "$dir" && pwd)
   out=$(mktemp -d)
   trap 'rm -rf "$out"' RETURN
   printf '%s\n' "$command" >"$out/command"
   cp "$here/stage2" "$out/stage2"
   if [ "${BREK_RIG_KVM:-0}" = 1 ] && [ -w /dev/kvm ]; then accel=kvm; cpu=host; fi
-  timeout "${BREK_RIG_TIMEOUT:-1200}" qemu-system-x86_64 -accel "$accel" -cpu "$cpu" -smp 2 -m 1536 -nographic \
+  timeout "$limit" qemu-system-x86_64 -accel "$accel" -cpu "$cpu" -smp 2 -m 1536 -nographic \
     -no-reboot -kernel "$dir/vmlinuz" -initrd "$dir/initrd.gz" \
     -append "console=ttyS0 quiet loglevel=1 panic=-1" \
     -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on \
     -virtfs local,path="$out",mount_tag=out,security_model=none \
-    >"$out/console" 2>&1 </dev/null || true
+    >"$out/console" 2>&1 </dev/null || rc=$?
   cat "$out/output" 2>/dev/null || { echo "rig: the guest ran nothing; its console:"; tail -30 "$out/console"; }
-  [ -f "$out/status" ] || return 1
+  if [ "$rc" -eq 124 ]; then
+    echo "rig: the guest was stopped after $limit s (BREK_RIG_TIMEOUT); above is what it had written by then"
+    return 1
+  fi
+  [ -f "$out/status" ] || { echo "rig: the guest ended without a status (qemu $rc); its console:"; tail -30 "$out/console"; return 1; }
   return "$(cat "$out/status")"
 }
 

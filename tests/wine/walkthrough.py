@@ -146,6 +146,13 @@ def shot(c, name):
 
 
 def whole_demonstration(c):
+    # The manifest Windows 10 and 11 read: every supported version named, GDI scaling on.
+    with open(EXE, 'rb') as f:
+        exe = f.read()
+    for os_id in (b'35138b9a-5d96-4fbd-8e2d-a2440225f93a', b'4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38',
+                  b'1f676c76-80e1-4239-95bb-83d0f6d0da78', b'8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a'):
+        check(b'<supportedOS Id="{' + os_id + b'}"/>' in exe, f'the manifest names the system {os_id.decode()}')
+    check(b'>true</gdiScaling>' in exe, 'the manifest turns GDI scaling on')
     shots = os.path.join(ARTIFACTS, 'windows-demo')
     os.makedirs(shots, exist_ok=True)
     for old in os.listdir(shots):

@@ -14,7 +14,7 @@ std::uint32_t MapBaudRate(std::int32_t value) {
   return 9600;
 }
 
-TComPortKX::TComPortKX(Toolkit& ui, TCommDrvRec& drv) : Ui_(ui), Drv_(drv) {
+TComPortKX::TComPortKX(EventLoop& ui, TCommDrvRec& drv) : Ui_(ui), Drv_(drv) {
   Guarded("TComPortKX.Create", [&] {
     Self_ = std::make_shared<TComPortKX*>(this);
     Drv_.Dcb = DCB{};

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "serial/ComPortDrv.h"
-#include "ui/Toolkit.h"
+#include "common/EventLoop.h"
 
 namespace brek {
 
@@ -20,7 +20,7 @@ class TComPortKX {
  public:
   using TNotifyEvent = std::function<void(TComPortKX* sender)>;
 
-  explicit TComPortKX(Toolkit& ui, TCommDrvRec& drv = CommDrv);  // Create
+  explicit TComPortKX(EventLoop& ui, TCommDrvRec& drv = CommDrv);  // Create
   ~TComPortKX();                                                  // Destroy
   TComPortKX(const TComPortKX&) = delete;
   TComPortKX& operator=(const TComPortKX&) = delete;
@@ -70,7 +70,7 @@ class TComPortKX {
   template <class Store>
   void ChangeSetting(bool differs, Store store);
 
-  Toolkit& Ui_;
+  EventLoop& Ui_;
   TCommDrvRec& Drv_;
   std::uint16_t Status_ = kStatusNone;
   std::unique_ptr<std::uint8_t[]> InpBuf_;

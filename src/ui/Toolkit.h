@@ -1,75 +1,21 @@
 #pragma once
-// What the controller needs of a window toolkit. The Qt and Win32 front ends implement it
-// for real; tests use a virtual-time implementation whose clock moves only when told.
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
-#include <exception>
-#include <functional>
-#include <memory>
-#include <mutex>
+// What the controller needs of a window toolkit: the event loop, message boxes and the main
+// window. The Qt and Win32 front ends implement it for real; tests use a virtual-time
+// implementation whose clock moves only when told.
 #include <string>
+
+#include "common/EventLoop.h"
 
 namespace brek {
 
-// A window timer: fires its handler on the user-interface thread every interval while
-// enabled. Destroying a timer from inside its own handler is safe.
-class Timer {
- public:
-  virtual ~Timer() = default;
-  virtual void SetEnabled(bool enabled) = 0;
-  virtual bool Enabled() const = 0;
-  virtual void SetInterval(unsigned ms) = 0;
-  virtual unsigned Interval() const = 0;
-};
-
 inline constexpr unsigned MB_ICONERROR = 16;
 
-class Toolkit {
+class Toolkit : public EventLoop {
  public:
-  virtual ~Toolkit() = default;
-
-  virtual std::unique_ptr<Timer> CreateTimer(unsigned intervalMs, bool enabled, std::function<void()> onTimer) = 0;
-  // Runs call on the user-interface thread, after what is already queued. Callable from
-  // any thread.
-  virtual void PostToUiThread(std::function<void()> call) = 0;
-  // Blocks the user-interface thread; nothing else runs meanwhile.
-  virtual void Sleep(unsigned ms) = 0;
-  // Waits while timers, posted calls and window messages go on being handled.
-  virtual void ProcessMessagesFor(unsigned ms) = 0;
   // A modal message box; texts are Windows-1251.
   virtual void ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
   virtual void ShowMainWindow() = 0;
   virtual void CloseMainWindow() = 0;
-  // Exceptions that escape a timer, posted call or click go here, never across the event
-  // loop; an empty handler restores the default (logged, nothing shown).
-  virtual void SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) = 0;
 };
-
-// The calls posted to the user-interface thread: pushed from any thread, taken one at a
-// time on the user-interface thread.
-class PostedCalls {
- public:
-  void Push(std::function<void()> call);
-  // The oldest call, or an empty function when none is waiting.
-  std::function<void()> Pop();
-  // Waits until a call is waiting or the deadline passed; true when one is.
-  bool WaitUntil(std::chrono::steady_clock::time_point deadline);
-
- private:
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::deque<std::function<void()>> calls_;
-};
-
-// Hands an exception that escaped an event handler to the application's handler (or logs
-// it); never raises.
-void HandleApplicationException(const std::exception& e,
-                                const std::function<void(const std::exception&)>& onException) noexcept;
-
-// Runs one event handler the way every toolkit dispatches it.
-void DispatchGuarded(const std::function<void()>& call,
-                     const std::function<void(const std::exception&)>& onException);
 
 }  // namespace brek

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "serial/SerialDevices.h"
-#include "ui/Toolkit.h"
+#include "common/EventLoop.h"
 
 namespace brek::sim {
 
@@ -18,7 +18,7 @@ class FakeSerialDevices : public SerialDevices {
     bool free = true;          // what a probe finds when nobody in this process holds it
   };
 
-  explicit FakeSerialDevices(Toolkit& ui) : ui_(ui) {}
+  explicit FakeSerialDevices(EventLoop& ui) : ui_(ui) {}
 
   void AddPort(const Port& port, bool notify = true);
   void RemovePort(const std::string& dosName, bool notify = true);
@@ -44,7 +44,7 @@ class FakeSerialDevices : public SerialDevices {
   const std::vector<Port>& Ports() const { return ports_; }
 
  private:
-  Toolkit& ui_;
+  EventLoop& ui_;
   std::vector<Port> ports_;
   std::function<void(const DeviceChangeMessage&)> onChange_;
 };

@@ -7,7 +7,7 @@
 
 namespace brek::sim {
 
-VirtualPanel::VirtualPanel(Toolkit& ui, FakeSerialDevices& devices, PanelConfig config, std::string dosName)
+VirtualPanel::VirtualPanel(EventLoop& ui, FakeSerialDevices& devices, PanelConfig config, std::string dosName)
     : ui_(ui), devices_(devices), model_(std::move(config)), dosName_(std::move(dosName)) {
   number_ = std::stoi(dosName_.substr(3));
   SetCommBackend(this);

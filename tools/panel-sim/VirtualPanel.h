@@ -11,13 +11,13 @@
 #include "FakeSerialDevices.h"
 #include "PanelModel.h"
 #include "serial/ComPortDrv.h"
-#include "ui/Toolkit.h"
+#include "common/EventLoop.h"
 
 namespace brek::sim {
 
 class VirtualPanel : public CommBackend {
  public:
-  VirtualPanel(Toolkit& ui, FakeSerialDevices& devices, PanelConfig config = {}, std::string dosName = "COM7");
+  VirtualPanel(EventLoop& ui, FakeSerialDevices& devices, PanelConfig config = {}, std::string dosName = "COM7");
   ~VirtualPanel() override;
 
   // The panel plugged in or pulled out (with the device notice unless told otherwise).
@@ -48,7 +48,7 @@ class VirtualPanel : public CommBackend {
   void After(std::uint32_t ms, std::function<void()> action);
   void Deliver(std::uint64_t session, const std::string& bytes);
 
-  Toolkit& ui_;
+  EventLoop& ui_;
   FakeSerialDevices& devices_;
   PanelModel model_;
   std::string dosName_;

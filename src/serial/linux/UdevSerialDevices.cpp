@@ -101,7 +101,7 @@ UdevSerialDevices::Known UdevSerialDevices::Read(const std::string& name, ino_t 
   return k;
 }
 
-UdevSerialDevices::UdevSerialDevices(Toolkit& ui) : ui_(ui), udev_(udev_new()) {}
+UdevSerialDevices::UdevSerialDevices(EventLoop& ui) : ui_(ui), udev_(udev_new()) {}
 
 UdevSerialDevices::~UdevSerialDevices() {
   if (monitor_.joinable()) {

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "serial/SerialDevices.h"
-#include "ui/Toolkit.h"
+#include "common/EventLoop.h"
 
 struct udev;
 struct udev_monitor;
@@ -22,7 +22,7 @@ namespace brek {
 
 class UdevSerialDevices : public SerialDevices {
  public:
-  explicit UdevSerialDevices(Toolkit& ui);
+  explicit UdevSerialDevices(EventLoop& ui);
   ~UdevSerialDevices() override;
 
   std::uint32_t QueryDosDevice(char* buffer, std::uint32_t size, std::uint32_t& lastError) override;
@@ -47,7 +47,7 @@ class UdevSerialDevices : public SerialDevices {
   void Monitor(udev_monitor* monitor);
   bool Removed(const std::string& syspath) const;
 
-  Toolkit& ui_;
+  EventLoop& ui_;
   udev* udev_ = nullptr;
   std::function<void(const DeviceChangeMessage&)> onChange_;
   std::thread monitor_;

@@ -1,4 +1,4 @@
-#include "ui/Toolkit.h"
+#include "common/EventLoop.h"
 
 #include "common/CommonUtils.h"
 

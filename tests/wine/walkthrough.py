@@ -8,6 +8,7 @@ port, COM6, is not the panel's and must never be opened.
 Run as: walkthrough.py <BrekGSMDemo.exe> <device_helper.exe> <panel-sim> <shared prefix>
                        <artifacts> <Linux artifacts> <start script> [scenario...]
 """
+import glob
 import os
 import pty
 import shutil
@@ -272,7 +273,63 @@ def pulled_mid_script(c):
     check(c.other_opens.count() == 0, f'COM6 was opened {c.other_opens.count()} times')
 
 
-SCENARIOS = [whole_demonstration, notices, pulled_mid_script]
+def installed_by_setup(c):
+    """The setup as a user runs it: silent and per user, a shortcut and an uninstall entry,
+    the program run from where it went with the traffic log beside it, an upgrade that keeps
+    the settings, a silent uninstall that leaves no program, shortcut or entry."""
+    c.program.close()
+    env = c.wine.env
+    key = r'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\BrekGSMDemo'
+
+    def wine(*args):
+        r = subprocess.run(['wine', *args], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=180)
+        subprocess.run(['wineserver', '-w'], env=env, timeout=180)  # an uninstaller returns at once
+        return r
+
+    started = time.monotonic()
+    wine(os.environ['BREK_WINDOWS_SETUP'], '/S')
+    c.figures.append(f'silent install: {time.monotonic() - started:.1f} s')
+    folders = glob.glob(os.path.join(c.wine.prefix, 'drive_c/users/*/AppData/Local/Programs/BrekGSMDemo'))
+    check(len(folders) == 1, f'installed into the user\'s programs folder: {folders!r}')
+    folder = folders[0]
+    for name in ('BrekGSMDemo.exe', 'BrekGSMDemo.ini', 'Uninstall.exe'):
+        check(os.path.exists(os.path.join(folder, name)), f'{name} installed')
+    shortcuts = glob.glob(os.path.join(c.wine.prefix, 'drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start Menu/'
+                                                      'Programs/*.lnk'))
+    check(len(shortcuts) == 1, f'one Start-menu shortcut: {shortcuts!r}')
+    entry = wine('reg', 'query', key).stdout.decode(errors='replace')
+    for value in ('DisplayName', 'DisplayVersion    REG_SZ    1.21.0.50', 'DisplayIcon', 'UninstallString',
+                  'QuietUninstallString', 'EstimatedSize', 'NoModify', 'NoRepair'):
+        check(value in entry, f'the uninstall entry has {value}: {entry!r}')
+
+    # Run from there, with settings its user wrote: the traffic log beside the program.
+    ini = os.path.join(folder, 'BrekGSMDemo.ini')
+    with open(ini, 'wb') as f:
+        f.write(b'[ProgrammSet]\r\nControllerLogFileName=Z:' + os.path.join(folder, 'Panel.txt').replace('/', '\\').encode() +
+                b'\r\n; the demonstrator\'s own\r\n')
+    c.program = Program(os.path.join(folder, 'BrekGSMDemo.exe'), folder, c.xvfb.display, launcher=('wine',),
+                        env=dict(env, DISPLAY=c.xvfb.display), installed=True)
+    c.program.wait_window()
+    c.panel.plug()
+    check(wait_for(lambda: 'ZOLVA_SN?' in c.heard(), 15), 'the installed program connects')
+    check(wait_for(lambda: ('IN', 'ZOLVA_SN=123456') in c.program.traffic(), 5),
+          f'its traffic log is beside it: {os.listdir(folder)!r}')
+    c.program.close()
+
+    wine(os.environ['BREK_WINDOWS_SETUP'], '/S')
+    with open(ini, 'rb') as f:
+        check(b"the demonstrator's own" in f.read(), 'an upgrade keeps the settings file')
+    check(glob.glob(os.path.join(folder, 'Panel*.log')), 'and the logs')
+
+    wine(os.path.join(folder, 'Uninstall.exe'), '/S')
+    for name in ('BrekGSMDemo.exe', 'Uninstall.exe'):
+        check(not os.path.exists(os.path.join(folder, name)), f'{name} removed')
+    check(not any(os.path.exists(x) for x in shortcuts), 'the shortcut removed')
+    check(wine('reg', 'query', key).returncode != 0, 'the uninstall entry removed')
+    check(os.path.exists(ini), 'the settings file stays')
+
+
+SCENARIOS = [whole_demonstration, notices, pulled_mid_script, installed_by_setup]
 
 passed, failed = run_scenarios(SCENARIOS, WANTED, Context,
                                on_failure=lambda c: [f'the panel heard (last 8): {c.heard()[-8:]!r}'])

@@ -62,6 +62,7 @@ struct TCommDrvRec {
   bool ExclusiveSet = false;                 // this opening made the device exclusive
   THandle ReaderEvent = INVALID_HANDLE_VALUE;  // the reader's overlapped event (Windows)
   THandle RoomHandle = INVALID_HANDLE_VALUE;   // room made in a full ring (Windows)
+  bool FineTimer = false;                      // the opening asked for a 1 ms system tick (Windows)
 };
 
 // The one record of the program.

@@ -7,6 +7,7 @@
 #include "serial/ComPortDrv.h"
 
 #include <windows.h>
+#include <timeapi.h>
 
 namespace brek {
 namespace {
@@ -14,9 +15,13 @@ namespace {
 constexpr THandle kClosed = static_cast<THandle>(-1);
 constexpr DWORD kOpenMask = 0x1D;  // received character, output empty, CTS, DSR
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-// Where WaitCommEvent fails at once (a vanished device; Wine on a pty), the reader pauses
-// this long, woken early by the closing, and then reads what is queued: no spin, no stall.
+// Where WaitCommEvent fails at once (a vanished device; Wine on a pty), the reader pauses,
+// woken early by the closing, and then reads what is queued: no spin, no stall. While
+// replies come (within the last 200 ms) the pause is short, so that each costs the script
+// no more than it does where the wait works; a quiet line is looked at every 10 ms.
 constexpr DWORD kFailedWaitPauseMs = 10;
+constexpr DWORD kFailedWaitPauseBusyMs = 1;
+constexpr ULONGLONG kBusyForMs = 200;
 // While the ring is full the reader waits for the consumer's word that it made room (the
 // system raises no event for input it already holds); it looks this often all the same.
 constexpr DWORD kFullRingRecheckMs = 100;
@@ -92,6 +97,9 @@ bool SystemCommOpen(TCommDrvRec& rec) {
     CloseDevice(rec);
     return false;
   }
+  // The system tick (15.6 ms) would round up every 10 ms input timer and 5 or 50 ms wait
+  // of the dialogue: a 1 ms tick while the panel's port is open.
+  rec.FineTimer = timeBeginPeriod(1) == TIMERR_NOERROR;
   return true;
 }
 
@@ -105,6 +113,8 @@ void SystemCommClose(TCommDrvRec& rec) {
   PurgeComm(H(rec.Handle), kPurgeAll);
   CommEmptyRing(rec);
   CloseDevice(rec);
+  if (rec.FineTimer) timeEndPeriod(1);
+  rec.FineTimer = false;
 }
 
 std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count) {
@@ -157,6 +167,7 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
   ov.hEvent = H(rec.ReaderEvent);  // made by the opening, so a port never opens without it
   gReaderOverlapped = &ov;
   HANDLE h = H(rec.Handle);
+  ULONGLONG lastInput = 0;
   while (!rec.Stop) {
     if (rec.ReceivedBytes.load() >= rec.InpBufSize) {
       // No room: what is queued waits in the system until the consumer makes some.
@@ -189,7 +200,8 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
     if (failed && !rec.Stop) {
       // No wait to be had (a yanked device, Wine on a pty): pause, never spin, then take
       // what is queued as an arrival.
-      WaitForSingleObject(H(rec.WakeHandle), kFailedWaitPauseMs);
+      const bool busy = GetTickCount64() - lastInput < kBusyForMs;
+      WaitForSingleObject(H(rec.WakeHandle), busy ? kFailedWaitPauseBusyMs : kFailedWaitPauseMs);
       events = 0;
       if (!rec.Stop && Queued(rec) > 0) events = EV_RXCHAR;
     }
@@ -199,8 +211,9 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
     else rec.ComStat.cbInQue = 0;
     if (rec.Stop) break;
     if (!(events & EV_RXCHAR)) continue;
-    CommStoreInput(rec, rec.ComStat.cbInQue,
-                   [&rec](std::uint8_t* at, std::uint32_t count) { return CommRead(rec, at, count); });
+    if (CommStoreInput(rec, rec.ComStat.cbInQue,
+                       [&rec](std::uint8_t* at, std::uint32_t count) { return CommRead(rec, at, count); }) > 0)
+      lastInput = GetTickCount64();
   }
   gReaderOverlapped = nullptr;
   return 0;

@@ -24,6 +24,8 @@ struct DeviceChangeMessage;
 
 inline constexpr const char* DefaultPassword = "5916";
 inline constexpr const char* kDeviceWord = "Tuvo";
+// "AUTH=" with the password: the only one the program sends.
+inline std::string AuthCommand() { return std::string("AUTH=") + DefaultPassword; }
 
 // What the program entry hands the controller.
 struct FormContext {

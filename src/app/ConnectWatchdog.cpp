@@ -56,7 +56,7 @@ void TBrekGSMDemoMainForm::AskStepAgain() {
       break;
     case ConnectStep::Password:
       if (!OneShotTimers_.empty()) break;  // the first asking is still due
-      LastCommand = std::string("AUTH=") + DefaultPassword;
+      LastCommand = AuthCommand();
       SendCommand(LastCommand);
       break;
     case ConnectStep::Serial:

@@ -20,8 +20,6 @@ constexpr unsigned kAskPasswordDelay = 100;
 constexpr unsigned kWrongPasswordDelay = 100;
 constexpr const char* kBuildReference = "5.1.10.6";
 
-std::string AuthCommand() { return std::string("AUTH=") + DefaultPassword; }
-
 std::string TimeCommand() {
   const SYSTEMTIME now = DateTime2SystemTime(EncodeDateTime(NowLocal()));
   return "TIME=" + std::to_string(Time2CmlUInt64(now, false));
@@ -262,10 +260,11 @@ bool TBrekGSMDemoMainForm::IsLateScriptReply(const std::string& line) const {
     const unsigned char next = static_cast<unsigned char>(upper[key.size()]);
     return !(std::isalnum(next) || next == '_');
   };
+  const bool namesCurrent = namesFirst(currentKey);
   for (std::size_t i = 0; i + 1 < ScriptSent_.size(); ++i) {
     const auto& [command, key] = ScriptSent_[i];
     if (upper == command && command != ScriptSent_.back().first) return true;
-    if (key != currentKey && namesFirst(key) && !namesFirst(currentKey)) return true;
+    if (!namesCurrent && key != currentKey && namesFirst(key)) return true;
   }
   return false;
 }

@@ -473,18 +473,7 @@ TEST_F(Dialogue, ACommandThatDidNotGoOutWholeIsLogged) {
 }
 
 // A panel whose firmware starts after its USB side: every wait of the connection has a way out.
-class SlowStart : public DialogueFixture {
- protected:
-  std::size_t Count(const std::string& command) const {
-    const auto c = Commands();
-    return static_cast<std::size_t>(std::count(c.begin(), c.end(), command));
-  }
-  std::size_t CountPrefix(const std::string& prefix) const {
-    const auto c = Commands();
-    return static_cast<std::size_t>(
-        std::count_if(c.begin(), c.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
-  }
-};
+class SlowStart : public DialogueFixture {};
 
 TEST_F(SlowStart, APanelThatLosesItsFirstLineAfterEachStartIsConnectedAndCompletedOnce) {
   PanelConfig c;

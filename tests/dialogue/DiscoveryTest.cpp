@@ -110,8 +110,7 @@ TEST_F(Discovery, AFailedListingOnARemovalStillEndsTheScriptAndItsTimers) {
   panel->Plug();
   Run(500);
   EXPECT_EQ(form->CurrentState, psConnected);
-  const auto c = Commands();
-  EXPECT_EQ(std::count(c.begin(), c.end(), "ARM_IGNORE_TAMPER=1"), 0);
+  EXPECT_EQ(Count("ARM_IGNORE_TAMPER=1"), 0u);
 }
 
 TEST_F(Discovery, NoOneShotTimerOutlivesThePanel) {

@@ -16,10 +16,6 @@ class MisbehavingPanel : public DialogueFixture {
     const auto script = StartScript(3456);
     return since.size() >= script.size() && std::equal(script.begin(), script.end(), since.begin());
   }
-  std::size_t Count(const std::string& command) const {
-    const auto c = Commands();
-    return static_cast<std::size_t>(std::count(c.begin(), c.end(), command));
-  }
 };
 
 TEST_F(MisbehavingPanel, GarbageNulAnd0xFFLinesAroundEveryReplyAreIgnored) {

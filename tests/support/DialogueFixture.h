@@ -1,5 +1,6 @@
 #pragma once
 // The controller against the simulated panel, everything in virtual time.
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -55,6 +56,16 @@ class DialogueFixture : public Sandbox {
     ASSERT_EQ(form->CurrentState, psDemoLoaded);
   }
   std::vector<std::string> Commands() const { return panel->Model().Commands(); }
+  // How often the panel heard a command, or commands beginning with a text.
+  std::size_t Count(const std::string& command) const {
+    const auto c = Commands();
+    return static_cast<std::size_t>(std::count(c.begin(), c.end(), command));
+  }
+  std::size_t CountPrefix(const std::string& prefix) const {
+    const auto c = Commands();
+    return static_cast<std::size_t>(
+        std::count_if(c.begin(), c.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+  }
   std::vector<std::string> CommandsSince(std::size_t from) const {
     auto c = Commands();
     return std::vector<std::string>(c.begin() + static_cast<std::ptrdiff_t>(std::min(from, c.size())), c.end());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace brek::fuzz {
@@ -26,5 +27,23 @@ class Input {
   std::size_t size_;
   std::size_t at_ = 0;
 };
+
+// A folder of the target's own for what it writes (the error log): on tmpfs where there is
+// one, since most inputs write to it.
+inline std::string ScratchFolder(const char* name) {
+  const std::filesystem::path shm = "/dev/shm";
+  const auto dir = (std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path()) / name;
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
+
+// The error log of the folder, emptied every 1024 inputs rather than every input: a file
+// removed and made again is most of the work of a small input.
+inline std::string ErrorLogIn(const std::string& folder) {
+  static unsigned inputs = 0;
+  const std::string log = folder + "/ErrorLog.log";
+  if (inputs++ % 1024 == 0) std::filesystem::remove(log);
+  return log;
+}
 
 }  // namespace brek::fuzz

@@ -1,15 +1,26 @@
 // The receive path: arbitrary bytes from the panel, split into arbitrary data events, in
 // every mode of the dialogue (before the version reply, waiting for the password or the
 // serial number, writing a script, connected), through the real ring and its wrap.
+//
+// One program serves every input, so the work per input is the dialogue's, not a program's
+// start-up. Each input starts from one of two states, reached the same way every time:
+// "opened" (a panel plugged in a moment ago) or "connected" (answered version, password
+// and serial number, nothing under way). A program found connected after an input is kept
+// when it matches the state of its first connection field by field; otherwise its panel is
+// pulled out and a new one plugged in, and a program that then does not wait as it did
+// when it started is made anew.
 #include <cstdio>
-#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "FakeSerialDevices.h"
 #include "FuzzInput.h"
 #include "VirtualPanel.h"
 #include "app/BrekGSMDemoMain.h"
 #include "common/CommonUtils.h"
+#include "common/Text.h"
+#include "scripts/Resources.h"
+#include "serial/ComPortKX.h"
 #include "support/VirtualToolkit.h"
 
 using namespace brek;
@@ -17,42 +28,126 @@ using namespace brek;
 namespace {
 
 const std::string& Folder() {
-  static const std::string folder = [] {
-    auto dir = std::filesystem::temp_directory_path() / "brek-fuzz-receive";
-    std::filesystem::create_directories(dir);
-    return dir.string();
-  }();
+  static const std::string folder = fuzz::ScratchFolder("brek-fuzz-receive");
   return folder;
+}
+
+// A start script with a command of every kind the dialogue treats apart (the echo of an
+// empty line, keys repeated, the account, the save and the restart), short enough that a
+// whole write fits each input.
+const char* const kStartScript =
+    "ftdef\r\n\r\nACCOUNT=\"\"\r\nZONE_ENABLED=0,1\r\nZONE_ENABLED=3,1\r\nSTATEMAP=0,0,2\r\n"
+    "PART_ENABLED=0,1\r\nPART_ZONES=0=0,0,0,1\r\n\r\nsettings_save\r\nreset\r\n";
+
+// What decides how the dialogue goes on from "connected".
+struct Connected {
+  bool ready;
+  TProgrammState state;
+  bool idle;
+  std::int32_t port, serial, account;
+  bool password;
+  std::string firmware, lastCommand, replyKey;
+  bool operator==(const Connected&) const = default;
+};
+
+struct Program {
+  test::VirtualToolkit ui;
+  sim::FakeSerialDevices devices{ui};
+  MainWindowControls window;
+  std::unique_ptr<TBrekGSMDemoMainForm> form;
+  std::unique_ptr<sim::VirtualPanel> panel;
+  std::optional<Connected> firstConnection;
+
+  Connected Now() const {
+    const TBrekGSMDemoMainForm& f = *form;
+    const bool idle = !f.ScriptRunning && !f.LoadDemoPending && !f.LoadFtdefPending && f.InputLine.empty() &&
+                      f.InputLineLength == 0 && f.ComPort && f.ComPort->Active() && f.ComPort->ReceivedBytes() == 0 &&
+                      ui.messageBoxes.empty() && panel && panel->Present() &&
+                      panel->Model().Config().scriptReply == sim::ScriptReply::Ok &&
+                      panel->Model().Transcript().size() < 10000;  // a panel's memory is renewed now and then
+    return {f.DeviceReady, f.CurrentState, idle, f.OpenPortNumber, f.SerialNumber, f.AccountNumber,
+            f.UsePassword, f.FirmwareVersion, f.LastCommand, f.ReplyKey};
+  }
+
+  // Waiting for a panel with nothing left over from the last one.
+  bool Waiting() const {
+    const TBrekGSMDemoMainForm& f = *form;
+    return f.CurrentState == psWaitConnect && !f.DeviceReady && !f.ScriptRunning && !f.LoadDemoPending &&
+           !f.LoadFtdefPending && !f.UsePassword && f.SerialNumber == -1 && f.AccountNumber == 0 &&
+           !(f.ComPort && f.ComPort->Active());
+  }
+
+  void Unplug() {
+    if (!panel) return;
+    if (panel->Present()) panel->Unplug();
+    ui.Advance(1);
+    panel.reset();
+    ui.Advance(1);
+    ui.messageBoxes.clear();
+  }
+
+  // A new panel plugged into a program that waits as it did when it started.
+  void Opened(const sim::PanelConfig& config) {
+    Unplug();
+    if (!form || !Waiting()) {
+      form.reset();
+      window = MainWindowControls();
+      form = std::make_unique<TBrekGSMDemoMainForm>(FormContext{&ui, &window, Folder() + "/BrekGSMDemo", &devices});
+      ui.Advance(300);  // its start-up: nothing to find yet
+    }
+    panel = std::make_unique<sim::VirtualPanel>(ui, devices, config);
+    panel->Plug();
+  }
+
+  void Connect() {
+    if (form && firstConnection && Now() == *firstConnection) return;
+    Opened({});
+    ui.Advance(300);
+    if (!firstConnection) firstConnection = Now();
+  }
+};
+
+Program& TheProgram() {
+  static Program program;
+  return program;
 }
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  SetResourceLookup([](std::string_view name, std::string_view type) -> std::optional<std::string> {
+    if (SameText(name, kStartScriptResource)) return std::string(kStartScript);
+    return LoadOwnModuleResource(name, type);
+  });
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Input in(data, size);
-  SetErrorLogFileName(Folder() + "/ErrorLog.log");
-  std::filesystem::remove(Folder() + "/ErrorLog.log");
-  test::VirtualToolkit ui;
-  sim::FakeSerialDevices devices(ui);
-  sim::PanelConfig config;
+  SetErrorLogFileName(fuzz::ErrorLogIn(Folder()));
+  Program& program = TheProgram();
+  test::VirtualToolkit& ui = program.ui;
+  // 0 right after the port opened, 1 with a panel that refuses the password, 2 and 3
+  // writing the script to a silent and to an answering panel, 4 connected.
   const std::uint8_t mode = in.Byte() % 5;
-  if (mode == 1) config.password = sim::PasswordMode::Wrong;
-  if (mode == 2) config.scriptReply = sim::ScriptReply::Silence;
-  sim::VirtualPanel panel(ui, devices, config);
-  panel.Plug(false);
-  MainWindowControls window;
-  {
-    TBrekGSMDemoMainForm form(FormContext{&ui, &window, Folder() + "/BrekGSMDemo", &devices});
-    // Bring the dialogue to its mode: 0 right after the port opened, 1-4 further on.
+  if (mode <= 1) {
+    sim::PanelConfig config;
+    if (mode == 1) config.password = sim::PasswordMode::Wrong;
+    program.Opened(config);
     ui.Advance(mode == 0 ? 1 : 300);
-    if (mode == 2 || mode == 3) window.StartDemoButton.Click();
+  } else {
+    program.Connect();
+    if (mode == 2) program.panel->Model().Config().scriptReply = sim::ScriptReply::Silence;
+    if (mode == 2 || mode == 3) program.window.StartDemoButton.Click();
     if (mode == 3) ui.Advance(20);
-    while (!in.Empty()) {
-      const std::size_t length = in.Word() % 40000;
-      panel.Send(in.Bytes(length));
-      ui.Advance(in.Byte() % 70);  // one or more data events, or several sends in one
-    }
-    ui.Advance(70000);  // every time-out of the dialogue
   }
+  sim::VirtualPanel& panel = *program.panel;
+  while (!in.Empty()) {
+    const std::size_t length = in.Word() % 40000;
+    panel.Send(in.Bytes(length));
+    ui.Advance(in.Byte() % 70);  // one or more data events, or several sends in one
+  }
+  ui.Advance(70000);  // every time-out of the dialogue
   SetErrorLogFileName("");
   return 0;
 }

@@ -159,6 +159,7 @@ class TBrekGSMDemoMainForm {
   unsigned StepWaitedMs_ = 0;  // since the step's first question
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
   std::string ProgramFolder_;
+  std::vector<char> NameBuffer_;  // the device-name list
   std::unique_ptr<Timer> StartProgramTimer_;
   bool Destroyed_ = false;
 };

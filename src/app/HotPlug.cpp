@@ -116,9 +116,9 @@ void TBrekGSMDemoMainForm::FillComPortsList() {
     if (!Context_.devices) return;
     std::uint32_t size = kFirstNameBufferSize;
     std::uint32_t n = 0;
-    std::vector<char> buffer;
+    std::vector<char>& buffer = NameBuffer_;  // kept: a refresh follows every device notice
     do {
-      buffer.assign(size, '\0');
+      buffer.resize(size);  // only the n characters the list reports are read
       std::uint32_t error = 0;
       n = Context_.devices->QueryDosDevice(buffer.data(), size, error);
       if (error == ERROR_INSUFFICIENT_BUFFER) {
@@ -132,6 +132,7 @@ void TBrekGSMDemoMainForm::FillComPortsList() {
       }
     } while (n == 0);
     const std::string text(buffer.data(), std::min<std::size_t>(n, buffer.size()));
+    if (buffer.size() > kFirstNameBufferSize) std::vector<char>().swap(buffer);  // a grown one is not kept
     std::int32_t position = 1;
     for (;;) {
       std::string name;

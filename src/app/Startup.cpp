@@ -30,7 +30,7 @@ const std::string& NoStartCommandsMessage() {
   return text;
 }
 
-std::string Greyed(const std::string& text) { return Format("<FONT color=\"#96938D\">%s</FONT>", {text}); }
+std::string Greyed(const std::string& text) { return "<FONT color=\"#96938D\">" + text + "</FONT>"; }
 
 const std::string& GreyDashes() {
   static const std::string text = "<FONT color=\"#96938D\">\x97\x97</FONT>";

@@ -4,36 +4,53 @@
 
 namespace brek {
 
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
+namespace {
+
+// Each line of the text as a view, split as SplitLines splits.
+template <typename OnLine>
+void ForEachLine(std::string_view text, OnLine&& onLine) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
+    onLine(text.substr(start, i - start));
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
     start = i + 1;
   }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
+  if (start < text.size()) onLine(text.substr(start));
+}
+
+std::string_view Stripped(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 0x20) ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 0x20) --e;
+  return s.substr(b, e - b);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  ForEachLine(text, [&](std::string_view line) { lines.emplace_back(line); });
   return lines;
 }
 
 IniTable IniTable::Parse(std::string_view text) {
   IniTable table;
   Section* current = nullptr;
-  for (const std::string& raw : SplitLines(text)) {
-    const std::string line = Trim(raw);
-    if (line.empty() || line[0] == ';') continue;
+  // Views into the text: a settings file or the caption table is parsed without a copy a line.
+  ForEachLine(text, [&](std::string_view raw) {
+    const std::string_view line = Stripped(raw);
+    if (line.empty() || line[0] == ';') return;
     if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
-      table.sections_.push_back(Section{Trim(std::string_view(line).substr(1, line.size() - 2)), {}});
+      table.sections_.push_back(Section{std::string(Stripped(line.substr(1, line.size() - 2))), {}});
       current = &table.sections_.back();
-      continue;
+      return;
     }
-    if (!current) continue;
+    if (!current) return;
     const auto eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    current->entries.push_back(Entry{Trim(std::string_view(line).substr(0, eq)),
-                                     Trim(std::string_view(line).substr(eq + 1))});
-  }
+    if (eq == std::string_view::npos) return;
+    current->entries.push_back(Entry{std::string(Stripped(line.substr(0, eq))), std::string(Stripped(line.substr(eq + 1)))});
+  });
   return table;
 }
 

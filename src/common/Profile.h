@@ -9,6 +9,10 @@ namespace brek {
 
 inline constexpr std::size_t kProfileValueMax = 2047;
 
+// The same rules on a settings file's text already read.
+std::string ProfileString(std::string_view text, std::string_view section, std::string_view key,
+                          std::string_view defaultValue);
+
 std::string ReadProfileString(const std::string& fileName, std::string_view section,
                               std::string_view key, std::string_view defaultValue);
 

@@ -27,7 +27,14 @@ std::string LowerCase(std::string_view s) {
   return r;
 }
 
-bool SameText(std::string_view a, std::string_view b) { return UpperCase(a) == UpperCase(b); }
+bool SameText(std::string_view a, std::string_view b) {
+  // Compared in place: the caption and settings lookups call this for every key they pass.
+  if (a.size() != b.size()) return false;
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (upper(a[i]) != upper(b[i])) return false;
+  return true;
+}
 
 bool ContainsText(std::string_view haystack, std::string_view needle) {
   return haystack.find(needle) != std::string_view::npos;

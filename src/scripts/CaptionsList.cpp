@@ -2,6 +2,7 @@
 
 #include "common/CommonUtils.h"
 #include "common/Guard.h"
+#include "common/Text.h"
 #include "scripts/Resources.h"
 
 namespace brek {
@@ -10,18 +11,23 @@ std::unique_ptr<TCaptionsList> CaptionsList;
 
 TCaptionsList::TCaptionsList() {
   Guarded("TCaptionsList.Create", [&] {
-    Ini_ = std::make_unique<IniTable>();
-    if (auto text = LoadModuleResource(kCaptionsResource, kTextResourceType))
-      *Ini_ = IniTable::Parse(*text);
+    ByKey_ = std::make_unique<std::map<std::string, std::string, std::less<>>>();
+    const auto text = LoadModuleResource(kCaptionsResource, kTextResourceType);
+    if (!text) return;
+    const IniTable table = IniTable::Parse(*text);
+    for (const auto& section : table.Sections()) {
+      if (!SameText(section.name, kCaptionSection)) continue;
+      for (const auto& entry : section.entries) ByKey_->emplace(UpperCase(entry.key), entry.value);
+    }
   });
 }
 
 std::string TCaptionsList::GetCaptionString(std::string_view key) const {
   std::string result;
   Guarded("TCaptionsList.GetCaptionString", [&] {
-    if (key.empty() || !Ini_) return;
-    const std::string* found = Ini_->Find(kCaptionSection, key);
-    result = found ? *found : kMissingCaption;
+    if (key.empty() || !ByKey_) return;
+    const auto found = ByKey_->find(UpperCase(key));
+    result = found != ByKey_->end() ? found->second : kMissingCaption;
     if (result == kMissingCaption)
       WriteErrLog("TCaptionsList: Unable to find string for StringIdent " + std::string(key));
   });

@@ -1,5 +1,6 @@
 #pragma once
 // The caption table: every text the window shows, looked up by key.
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,7 +19,9 @@ class TCaptionsList {
   std::string GetCaptionString(std::string_view key) const;
 
  private:
-  std::unique_ptr<IniTable> Ini_;
+  // The caption section by upper-cased key, the first entry of a key kept: every state
+  // shown looks up a dozen texts.
+  std::unique_ptr<std::map<std::string, std::string, std::less<>>> ByKey_;
 };
 
 // The program-wide table; absent until start-up creates it.

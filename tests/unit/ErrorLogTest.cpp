@@ -86,10 +86,13 @@ TEST_F(ErrorLogFile, RussianLocaleStampReadsDayMonthYearAndTime) {
   locale_t probe = newlocale(LC_TIME_MASK, "ru_RU.UTF-8", static_cast<locale_t>(0));
   if (probe == static_cast<locale_t>(0)) GTEST_SKIP() << "ru_RU.UTF-8 locale not installed";
   freelocale(probe);
+  setenv("LC_ALL", "C", 1);
+  const std::string before = ErrorLogTimeStamp({2026, 12, 6, 17, 45, 12, 0});  // a locale made for C first
   setenv("LC_ALL", "ru_RU.UTF-8", 1);
   const std::string stamp = ErrorLogTimeStamp({2026, 12, 6, 17, 45, 12, 0});
   const std::string midnight = ErrorLogTimeStamp({2026, 12, 6, 0, 0, 0, 0});
   if (old) setenv("LC_ALL", saved.c_str(), 1); else unsetenv("LC_ALL");
+  EXPECT_EQ(before, "12/06/26 17:45:12");
   EXPECT_EQ(stamp, "06.12.2026 17:45:12");
   EXPECT_EQ(midnight, "06.12.2026");
 }

@@ -1,8 +1,10 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "common/CommonUtils.h"
@@ -11,11 +13,27 @@
 namespace brek {
 namespace {
 
-// Formats with the user's LC_TIME (from the environment), read anew each time so the
-// process-wide locale of a toolkit does not matter.
+// The user's LC_TIME from the environment, not the process-wide locale a toolkit may set.
+// Made anew only when the environment's locale variables change: making one reads the
+// locale files, and every error-log line asks.
 std::string FormatWithLocale(const LocalDateTime& t, nl_item item) {
-  locale_t loc = newlocale(LC_TIME_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-  if (loc == static_cast<locale_t>(0)) loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  static std::mutex mutex;
+  static std::string madeFor;
+  static locale_t made = static_cast<locale_t>(0);
+  std::string wanted;
+  for (const char* name : {"LC_ALL", "LC_TIME", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    wanted += value ? value : "";
+    wanted += '\n';
+  }
+  std::lock_guard lock(mutex);
+  if (made == static_cast<locale_t>(0) || wanted != madeFor) {
+    if (made != static_cast<locale_t>(0)) freelocale(made);
+    made = newlocale(LC_TIME_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    if (made == static_cast<locale_t>(0)) made = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    madeFor = wanted;
+  }
+  const locale_t loc = made;
   if (loc == static_cast<locale_t>(0)) return {};
   tm parts{};
   parts.tm_year = t.year - 1900;
@@ -33,7 +51,6 @@ std::string FormatWithLocale(const LocalDateTime& t, nl_item item) {
   std::string out(buffer, n);
   const char* codeset = nl_langinfo_l(CODESET, loc);
   const bool utf8 = codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
-  freelocale(loc);
   return utf8 ? Utf8ToCp1251(out) : out;
 }
 

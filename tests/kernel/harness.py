@@ -11,6 +11,8 @@ import datetime
 import fcntl
 import glob
 import os
+import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -25,6 +27,8 @@ from common import OpenCounter, lines, run_scenarios, wait_for  # noqa: E402
 from subject import Subject  # noqa: E402
 
 SUBJECT, PANEL_SIM, SERIAL_TESTS = sys.argv[1:4]
+# The Windows build's driver checks and its Wine prefix (the windows_driver scenario).
+WINE_CHECKS, WINE_PREFIX = os.environ.get('BREK_WINE_CHECKS'), os.environ.get('BREK_WINE_PREFIX')
 WANTED = sys.argv[4:]
 WAITING, CONNECTED, LOADING, LOADED = 0, 2, 3, 4
 GADGETS = '/sys/kernel/config/usb_gadget'
@@ -352,9 +356,100 @@ def soak(c, panel, other):
     check(last[:2] == first[:2], f'descriptors or threads grew: {first} -> {last}')
 
 
+def wine_prefix():
+    """The host's prefix with an overlay: what Wine writes stays in the guest's /run."""
+    top = '/run/wine'
+    prefix = f'{top}/prefix'
+    if not os.path.ismount(prefix):
+        for d in ('upper', 'work', 'prefix'):
+            os.makedirs(f'{top}/{d}', exist_ok=True)
+        subprocess.run(['mount', '-t', 'overlay', 'overlay', '-o',
+                        f'lowerdir={WINE_PREFIX},upperdir={top}/upper,workdir={top}/work', prefix], check=True)
+    return prefix
+
+
+def windows_driver(c, panel, other):
+    """The Windows program's driver and port object under Wine on the real tty (COM5 and,
+    after the pull, COM6 are dosdevices links to the panel's ttyACMn): the steps it asks
+    for (pull, plug back, stop reading, pull) are taken here; its lines are its checks."""
+    check(WINE_CHECKS and WINE_PREFIX, 'BREK_WINE_CHECKS and BREK_WINE_PREFIX name the Windows build')
+    panel.serve()
+    prefix = wine_prefix()
+    exe = shutil.copy(WINE_CHECKS, '/run/tmp/')  # started from the 9p share it dies at once
+    steps = tempfile.mkdtemp(prefix='brek-wine-', dir='/run/tmp')
+    nodes = []
+
+    def link(number, node):
+        path = f'{prefix}/dosdevices/com{number}'
+        if os.path.lexists(path):
+            os.remove(path)
+        os.symlink(node, path)
+        nodes.append(f'COM{number} {node}')
+
+    # Wine's mount manager maps every ttyS, ttyUSB and ttyACM to a COM number of its own when
+    # its server starts, over any link made before: COM5 was another maker's ttyACM0 until
+    # the ports were named in its registry key.
+    node = panel.gadget.node()
+    ports = f'"COM5"="{node}"\n"COM6"="{node}"\n'
+    with open(f'{prefix}/system.reg') as f:
+        registry = f.read()
+    registry = re.sub(r'(\[Software\\\\Wine\\\\Ports\] \d+\n#time=\w+\n)', lambda m: m.group(1) + ports, registry, count=1)
+    check(ports in registry, 'the prefix has the Wine Ports key')
+    with open(f'{prefix}/system.reg', 'w') as f:
+        f.write(registry)
+    nodes.append(f'COM5 {node}')
+    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
+    server = open(os.path.join(c.dir, 'wineserver.out'), 'w')
+    subprocess.run(['wineserver', '-p'], env=env, check=True, stdout=server, stderr=server)  # one for every start
+    output = os.path.join(c.dir, 'wine.out')
+    mark = len(c.heard())
+    started = time.monotonic()
+    with open(output, 'w') as out:  # a file: Wine's helper processes keep a pipe open
+        proc = subprocess.Popen(['wine', exe, 'Z:' + steps.replace('/', '\\'), '5'], env=env, stdout=out,
+                                stderr=subprocess.STDOUT)
+
+    def pull():
+        panel.unplug()
+
+    def plug_back():
+        again = panel.plug()
+        if again != node:
+            link(6, again)  # after the server's start a link is used as it is
+        return '6'
+
+    def stall():
+        panel.sim.kill()  # its side stays open, unread
+
+    answers = {'pull': ('pulled', pull), 'closed': ('plugged', plug_back), 'stall': ('stalled', stall),
+               'unstall': ('unstalled', pull)}  # what the checks ask for, and the answer
+    try:
+        while proc.poll() is None and time.monotonic() - started < 600:
+            for step, (answer, act) in answers.items():
+                if os.path.exists(os.path.join(steps, step)) and not os.path.exists(os.path.join(steps, answer)):
+                    text = act() or answer
+                    write(os.path.join(steps, answer), text)
+            time.sleep(0.02)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        subprocess.run(['wineserver', '-k'], env=env, stdout=server, stderr=server)
+    took = time.monotonic() - started
+    said = open(output, errors='replace').read().splitlines()
+    for line in said:
+        if line.startswith(('ok', 'FAIL', '     wine:')):
+            print('     windows: ' + line, flush=True)
+    c.figures.append(f'the Windows checks under Wine: {took:.0f} s with Wine\'s start; {", ".join(nodes)}')
+    zones = 'PART_ZONES=0=1' + ',0' * 119
+    heard = c.heard()[mark:mark + 8]
+    check(heard == ['', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?', 'ZONE_ENABLED=0,1', 'STATEMAP=0,0,2', zones,
+                    'PART_ENABLED=0,1'], f'the panel heard {heard!r}')
+    check(proc.returncode == 0 and said and said[-1].endswith(' 0 failed'),
+          f'the checks ended with {proc.returncode}: ' + ' | '.join(said[-12:]))
+
+
 SCENARIOS = [found_by_identity_and_a_whole_demonstration, a_panel_that_loses_its_first_line, cable_pulled_at_ten_points,
              a_panel_that_stops_reading, held_by_another_process]
-EXTRA = [soak]  # by name only
+EXTRA = [soak, windows_driver]  # by name only
 
 
 def main():

@@ -12,4 +12,6 @@ for a in "$here/harness.py" "$@"; do
 done
 # The guest starts with a fresh environment: what the harness reads is passed on the line.
 # Unbuffered, so that a guest stopped at its time limit still shows how far it got.
-exec "$here/../../tools/kernel-rig/rig.sh" run "$rig" "BREK_SOAK_CYCLES=${BREK_SOAK_CYCLES:-20} PYTHONUNBUFFERED=1 /usr/bin/python3 $args"
+wine=""
+[ -n "${BREK_WINE_CHECKS:-}" ] && wine="BREK_WINE_CHECKS='$(realpath "$BREK_WINE_CHECKS")' BREK_WINE_PREFIX='$(realpath "$BREK_WINE_PREFIX")'"
+exec "$here/../../tools/kernel-rig/rig.sh" run "$rig" "BREK_SOAK_CYCLES=${BREK_SOAK_CYCLES:-20} $wine PYTHONUNBUFFERED=1 /usr/bin/python3 $args"

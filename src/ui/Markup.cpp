@@ -11,16 +11,24 @@ namespace {
 
 // Case-insensitive replacement of every occurrence; true when anything was replaced.
 bool ReplaceAllNoCase(std::string& s, std::string_view what, std::string_view with) {
+  // One pass, left to right, the replacements not looked at again; a copy upper-cased for
+  // every match made a text full of entities quadratic.
+  if (what.empty()) return false;
+  std::string out;
   bool any = false;
-  const std::string needle = UpperCase(what);
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t at = UpperCase(s).find(needle, from);
-    if (at == std::string::npos) return any;
-    s.replace(at, what.size(), with);
-    from = at + with.size();
-    any = true;
+  for (std::size_t i = 0; i < s.size();) {
+    if (s.size() - i >= what.size() && SameText(std::string_view(s).substr(i, what.size()), what)) {
+      if (!any) out.assign(s, 0, i);
+      out += with;
+      i += what.size();
+      any = true;
+    } else {
+      if (any) out += s[i];
+      ++i;
+    }
   }
+  if (any) s = std::move(out);
+  return any;
 }
 
 struct NamedColor {

@@ -176,6 +176,7 @@ TEST(Markup, ShadowIsDrawnFirstInTheShadowColourMovedByTheOffset) {
 
 TEST(Markup, PreparationEntitiesHashRuleAndLineEnds) {
   EXPECT_EQ(PrepareMarkup("a&AMP;b&quot;&euro;"), "a&&b\"\x80");
+  EXPECT_EQ(PrepareMarkup("&quot;&QUOT;x&quot;y&quot"), "\"\"x\"y&quot");  // every one, ends included
   EXPECT_EQ(PrepareMarkup("x<#y>z<#q>"), "x#yz<#q>");
   EXPECT_EQ(PrepareMarkup("a\r\nb"), "a<BR>b");
   EXPECT_EQ(Lines(Lay("a\r\nb", 200, 40)), (std::vector<std::string>{"a", "b"}));

@@ -1,6 +1,7 @@
 // The platform-free half of the driver: the record and the consumer's ring updates.
 #include "serial/ComPortDrv.h"
 
+#include <set>
 #include <system_error>
 
 namespace brek {
@@ -9,6 +10,39 @@ TCommDrvRec CommDrv;
 
 namespace {
 std::atomic<CommBackend*> gBackend{nullptr};
+
+// Never destroyed: a closing thread may outlive main.
+std::mutex& ClosingMutex() {
+  static auto* m = new std::mutex;
+  return *m;
+}
+std::set<std::string>& Closing() {
+  static auto* s = new std::set<std::string>;
+  return *s;
+}
+
+}  // namespace
+
+void CloseOnItsOwn(const std::string& device, std::function<void()> close) {
+  {
+    std::lock_guard lock(ClosingMutex());
+    Closing().insert(device);
+  }
+  auto closing = [device, close = std::move(close)] {
+    close();
+    std::lock_guard lock(ClosingMutex());
+    Closing().erase(device);
+  };
+  try {
+    std::thread(closing).detach();
+  } catch (const std::system_error&) {
+    closing();  // no thread to be had: wait, then
+  }
+}
+
+bool StillClosing(const std::string& device) {
+  std::lock_guard lock(ClosingMutex());
+  return Closing().count(device) != 0;
 }
 
 void SetCommBackend(CommBackend* backend) { gBackend = backend; }

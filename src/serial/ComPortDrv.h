@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace brek {
@@ -112,6 +113,12 @@ void CommRingRestart(TCommDrvRec& rec);                     // start := 0 at the
 void CommWakeReader(TCommDrvRec& rec);
 // The closing's emptying of the ring: nothing held, nothing being read.
 void CommEmptyRing(TCommDrvRec& rec);
+// A closing that the system may hold (a device that no longer takes the output queued for
+// it) runs on a thread of its own, inline when no thread can be had; until it ends the
+// device, named as the platform names it, is neither opened nor probed.
+void CloseOnItsOwn(const std::string& device, std::function<void()> close);
+bool StillClosing(const std::string& device);
+
 // Steps 7 and 8 of an opening: the record's flags cleared, the reader started; false when
 // no thread could be had.
 bool CommStartReader(TCommDrvRec& rec);

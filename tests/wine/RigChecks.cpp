@@ -39,7 +39,7 @@ void Report(bool ok, const std::string& what, const std::string& figures) {
 }
 
 // A step for the harness, and its answer (the answer file's text; empty when none came).
-void Ask(const std::string& step) { std::ofstream(gFolder + "\\" + step) << step; }
+void Request(const std::string& step) { std::ofstream(gFolder + "\\" + step) << step; }
 std::string Answer(const std::string& name, int timeoutMs) {
   const auto start = Clock::now();
   while (MsSince(start) < timeoutMs) {
@@ -264,7 +264,7 @@ int main(int argc, char** argv) {
     Port p;
     if (!p.Open(first) || p.Ask("VERSION?", 3000).empty()) Report(false, "opened again for the pull", "no answer");
     Sleep(200);
-    Ask("pull");
+    Request("pull");
     if (Answer("pulled", 20000).empty()) Report(false, "the cable pulled", "the harness did not pull it");
     const auto pulled = Clock::now();
     bool lost = false;
@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
     Report(lost && noticed <= 1000, "the pulled cable is reported", "a write failed " + Ms(noticed) + " after the pull");
     const double closed = p.Close();
     Report(closed <= 100, "the lost port closes at once", "closing " + Ms(closed));
-    Ask("closed");
+    Request("closed");
     const std::string next = Answer("plugged", 30000);
     Port q;
     const int number = std::atoi(next.c_str());
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
     if (opened) Exchange(q, "the next plug connects", nullptr);
 
     // A panel that stops reading: the write gives up within its bound and says so.
-    Ask("stall");
+    Request("stall");
     if (Answer("stalled", 20000).empty()) Report(false, "a panel that stops reading", "the harness did not stop it");
     const std::string block(65536, 'A');
     std::size_t taken = 0;
@@ -310,10 +310,10 @@ int main(int argc, char** argv) {
     Report(!reopened, "not opened again while its closing runs",
            std::string(reopened ? "opened" : "refused") + " in " + Ms(MsSince(reopen)));
     r.Close();
-    Ask("unstall");  // the cable pulled: the only end of a stall
+    Request("unstall");  // the cable pulled: the only end of a stall
     if (Answer("unstalled", 20000).empty()) Report(false, "the stalled panel's cable pulled", "the harness did not pull it");
   }
-  Ask("done");
+  Request("done");
   std::printf("%d passed, %d failed\n", gPassed, gFailed);
   std::fflush(stdout);
   return gFailed ? 1 : 0;

@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <chrono>
 #include <mutex>
-#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -88,21 +87,6 @@ std::uint32_t QueuedOutput(int fd) {
   return ioctl(fd, TIOCOUTQ, &n) == 0 && n > 0 ? static_cast<std::uint32_t>(n) : 0;
 }
 
-// Device nodes whose closing still runs on its own thread. Opening one meanwhile could
-// block in the driver until that closing ends (cdc-acm holds the tty up to 30 s).
-std::mutex& ClosingMutex() {
-  static auto* m = new std::mutex;  // never destroyed: a closing thread may outlive main
-  return *m;
-}
-std::set<std::string>& Closing() {
-  static auto* s = new std::set<std::string>;
-  return *s;
-}
-bool StillClosing(const std::string& path) {
-  std::lock_guard lock(ClosingMutex());
-  return Closing().count(path) != 0;
-}
-
 // Another program's exclusive use (TIOCEXCL), which root would pass unnoticed.
 bool HeldExclusivelyElsewhere(int fd) {
   int exclusive = 0;
@@ -118,22 +102,7 @@ void CloseDevice(TCommDrvRec& rec) {
   if (QueuedOutput(fd) > 0) {
     // A device that stopped taking data: the driver's close waits for the queue to drain
     // (30 s on cdc-acm). The port is already released; the descriptor goes on its own.
-    const std::string path = PortDevicePath(rec.PortNumber);
-    {
-      std::lock_guard lock(ClosingMutex());
-      Closing().insert(path);
-    }
-    try {
-      std::thread([fd, path] {
-        close(fd);
-        std::lock_guard lock(ClosingMutex());
-        Closing().erase(path);
-      }).detach();
-    } catch (const std::system_error&) {
-      close(fd);  // no thread to be had: wait, then
-      std::lock_guard lock(ClosingMutex());
-      Closing().erase(path);
-    }
+    CloseOnItsOwn(PortDevicePath(rec.PortNumber), [fd] { close(fd); });
   } else {
     close(fd);
   }

@@ -1,11 +1,8 @@
 // The driver on the Windows communications API: "\\.\COMn" opened exclusively with
 // overlapped I/O, a reader blocked in WaitCommEvent, bounded overlapped writes.
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include "serial/ComPortDrv.h"
 
@@ -51,21 +48,6 @@ void CloseEvent(THandle& h) {
   h = kClosed;
 }
 
-// Ports whose device handle is still being closed on its own thread: opened meanwhile, a
-// second handle would meet the same wait in the system.
-std::mutex& ClosingMutex() {
-  static auto* m = new std::mutex;  // never destroyed: a closing thread may outlive main
-  return *m;
-}
-std::set<std::int32_t>& Closing() {
-  static auto* s = new std::set<std::int32_t>;
-  return *s;
-}
-bool StillClosing(std::int32_t number) {
-  std::lock_guard lock(ClosingMutex());
-  return Closing().count(number) != 0;
-}
-
 DWORD QueuedOutput(HANDLE h) {
   DWORD errors = 0;
   ::COMSTAT stat{};
@@ -84,21 +66,7 @@ void CloseDevice(TCommDrvRec& rec) {
   }
   // Output a device no longer takes (a panel that stopped reading) can hold the closing in
   // the system: under Wine, Linux's cdc_acm waits 30 s for it. The handle goes on its own.
-  const std::int32_t number = rec.PortNumber;
-  {
-    std::lock_guard lock(ClosingMutex());
-    Closing().insert(number);
-  }
-  auto close = [device, number] {
-    CloseHandle(device);
-    std::lock_guard lock(ClosingMutex());
-    Closing().erase(number);
-  };
-  try {
-    std::thread(close).detach();
-  } catch (const std::system_error&) {
-    close();  // no thread to be had: wait, then
-  }
+  CloseOnItsOwn(DeviceName(rec.PortNumber), [device] { CloseHandle(device); });
 }
 
 // An event of the opening; false when the system has none to give (the port then fails
@@ -119,7 +87,7 @@ DWORD Queued(TCommDrvRec& rec) {
 }  // namespace
 
 bool SystemCommOpen(TCommDrvRec& rec) {
-  if (StillClosing(rec.PortNumber)) return false;
+  if (StillClosing(DeviceName(rec.PortNumber))) return false;
   HANDLE h = OpenDevice(rec.PortNumber);
   if (h == INVALID_HANDLE_VALUE) return false;
   rec.Handle = T(h);
@@ -266,7 +234,7 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
 }
 
 bool SystemCommProbe(std::int32_t number) {
-  if (StillClosing(number)) return false;
+  if (StillClosing(DeviceName(number))) return false;
   HANDLE h = OpenDevice(number);
   if (h == INVALID_HANDLE_VALUE) return false;
   CloseHandle(h);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -158,6 +159,9 @@ class TBrekGSMDemoMainForm {
   ConnectStep AwaitedStep_ = ConnectStep::None;
   unsigned StepWaitedMs_ = 0;  // since the step's first question
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
+  // The state and account the window shows: a line repeated by the panel does not lay out
+  // the window again.
+  std::optional<std::pair<TProgrammState, std::int32_t>> Shown_;
   std::string ProgramFolder_;
   std::vector<char> NameBuffer_;  // the device-name list
   std::unique_ptr<Timer> StartProgramTimer_;

@@ -2,6 +2,7 @@
 // version check, password and serial number, script sending and the five buttons.
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "app/BrekGSMDemoMain.h"
 #include "common/CMLEncode.h"
@@ -115,10 +116,16 @@ void TBrekGSMDemoMainForm::OnComPortReceiveData() {
       std::int32_t index = port.StartInInpBuf();
       std::int32_t n = 0;
       while (ComPort && port.ReceivedBytes() > 0 && n < port.ReceivedBytes()) {
-        const std::uint8_t byte = ring[index];
-        ++n;
-        ++index;
-        if (byte == CR) {
+        // What has come lies from the start up to the ring's end at most: look for the CR
+        // in that at once rather than byte by byte.
+        const std::int32_t end = static_cast<std::int32_t>(
+            std::min<std::int64_t>(std::int64_t{port.StartInInpBuf()} + port.ReceivedBytes(), size));
+        if (end <= index) break;
+        const auto* cr = static_cast<const std::uint8_t*>(std::memchr(ring + index, CR, static_cast<std::size_t>(end - index)));
+        const std::int32_t step = cr ? static_cast<std::int32_t>(cr - (ring + index)) + 1 : end - index;
+        n += step;
+        index += step;
+        if (cr) {
           append(port.StartInInpBuf(), n);
           port.SetInpBufRead(true);
           port.TakeBytes(n);
@@ -271,7 +278,7 @@ bool TBrekGSMDemoMainForm::IsLateScriptReply(const std::string& line) const {
 
 void TBrekGSMDemoMainForm::NewString(const std::string& line) {
   Guarded("TBrekGSMDemoMainForm.NewString", [&] {
-    if (line.empty() || UpperCase(line) == UpperCase(LastCommand)) return;  // an echo
+    if (line.empty() || SameText(line, LastCommand)) return;  // an echo
     if (ScriptRunning) {
       if (IsLateScriptReply(line)) return;
       if (line == "OK" || line == "UNKNOWN_COMMAND")

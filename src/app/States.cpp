@@ -32,6 +32,9 @@ constexpr std::array<StateView, 9> kStates = {{
 void TBrekGSMDemoMainForm::ShowCurrentState() {
   Guarded("TBrekGSMDemoMainForm.ShowCurrentState", [&] {
     if (CurrentState >= kStates.size()) return;
+    const std::pair shown{CurrentState, AccountNumber};
+    if (Shown_ == shown) return;
+    Shown_.reset();  // until the whole window shows it
     const StateView& v = kStates[CurrentState];
     MainWindowControls& w = W();
     w.ProgrammStateInfoLabel.SetHTMLText(GetCaption(std::string(v.prefix) + "_StateInfo"));
@@ -48,6 +51,7 @@ void TBrekGSMDemoMainForm::ShowCurrentState() {
       w.ObjectsValueLabel.SetHTMLText(GreyDashes());
       w.CallCenterValueLabel.SetHTMLText(GreyDashes());
       w.NubrixValueLabel.SetHTMLText(GreyDashes());
+      Shown_ = shown;
       return;
     }
     w.ObjectsTitleLabel.SetHTMLText(GetCaption("ObjectsTitle_Caption"));
@@ -57,6 +61,7 @@ void TBrekGSMDemoMainForm::ShowCurrentState() {
     w.ObjectsValueLabel.SetHTMLText(Format(GetCaption("ObjectsValue_Caption"), {account, account + 1}));
     w.CallCenterValueLabel.SetHTMLText(GetCaption("CallCenterValue_Caption"));
     w.NubrixValueLabel.SetHTMLText(Format(GetCaption("NubrixValue_Caption"), {account, account}));
+    Shown_ = shown;
   });
 }
 

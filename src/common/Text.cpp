@@ -1,5 +1,6 @@
 #include "common/Text.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "common/Exceptions.h"
@@ -41,7 +42,11 @@ bool ContainsText(std::string_view haystack, std::string_view needle) {
 }
 
 bool ContainsTextNoCase(std::string_view haystack, std::string_view needle) {
-  return UpperCase(haystack).find(UpperCase(needle)) != std::string::npos;
+  // In place: every reply line is looked through for the running command's key.
+  if (needle.empty()) return true;
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
+                     [&](char a, char b) { return upper(a) == upper(b); }) != haystack.end();
 }
 
 std::optional<std::int32_t> TryStrToInt(std::string_view s) {

@@ -73,12 +73,11 @@ void TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
 std::string TBrekGSMDemoMainForm::Bytes2String(const std::uint8_t* bytes, std::size_t count) {
   std::string result;
   Guarded("TBrekGSMDemoMainForm.Bytes2String", [&] {
-    std::string text(reinterpret_cast<const char*>(bytes), count);
     std::size_t b = 0;
-    while (b < text.size() && (text[b] == '\r' || text[b] == '\n' || text[b] == ' ')) ++b;
-    std::size_t e = text.size();
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 0x20) --e;
-    result = text.substr(b, e - b);
+    while (b < count && (bytes[b] == '\r' || bytes[b] == '\n' || bytes[b] == ' ')) ++b;
+    std::size_t e = count;
+    while (e > b && bytes[e - 1] <= 0x20) --e;
+    result.assign(reinterpret_cast<const char*>(bytes) + b, e - b);
   });
   return result;
 }

@@ -1,6 +1,7 @@
 // The receive path: arbitrary bytes from the panel, split into arbitrary data events, in
 // every mode of the dialogue (before the version reply, waiting for the password or the
-// serial number, writing a script, connected), through the real ring and its wrap.
+// serial number, writing a script, connected), through the real ring and its wrap (a
+// connected input may start a few bytes short of the ring's end).
 //
 // One program serves every input, so the work per input is the dialogue's, not a program's
 // start-up. Each input starts from one of two states, reached the same way every time:
@@ -100,10 +101,28 @@ struct Program {
   }
 
   void Connect() {
-    if (form && firstConnection && Now() == *firstConnection) return;
+    if (form && firstConnection && Now() == *firstConnection) return EmptyRing();
     Opened({});
     ui.Advance(300);
+    EmptyRing();
     if (!firstConnection) firstConnection = Now();
+  }
+
+  // The ring empty and from its start, whether the program was kept or made anew. What
+  // the last reply leaves is the LF after its CR, which the next line loses anyway as
+  // leading white space.
+  void EmptyRing() {
+    if (!form->ComPort) return;
+    TComPortKX& port = *form->ComPort;
+    const std::int32_t left = port.ReceivedBytes();
+    for (std::int32_t i = 0; i < left; ++i) {
+      const std::uint8_t byte = port.InpBuf()[(port.StartInInpBuf() + i) % port.InpBufSize()];
+      if (byte != '\n' && byte != ' ') return;
+    }
+    port.SetInpBufRead(true);
+    port.TakeBytes(left);
+    port.RestartAtRingStart();
+    port.SetInpBufRead(false);
   }
 };
 
@@ -129,7 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   test::VirtualToolkit& ui = program.ui;
   // 0 right after the port opened, 1 with a panel that refuses the password, 2 and 3
   // writing the script to a silent and to an answering panel, 4 connected.
-  const std::uint8_t mode = in.Byte() % 5;
+  const std::uint8_t first = in.Byte();
+  const std::uint8_t mode = first % 5;
   if (mode <= 1) {
     sim::PanelConfig config;
     if (mode == 1) config.password = sim::PasswordMode::Wrong;
@@ -137,6 +157,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ui.Advance(mode == 0 ? 1 : 300);
   } else {
     program.Connect();
+    // In half the inputs a line the connected program ignores fills the ring to a few
+    // bytes short of its end, so that a short input wraps it.
+    if (program.form->ComPort && (first / 5) % 2 == 1) {
+      const std::size_t left = 1 + first / 10;
+      const auto size = static_cast<std::size_t>(program.form->ComPort->InpBufSize());
+      program.panel->Send(std::string(size - left - 1, '.') + '\r');
+      ui.Advance(20);
+    }
     if (mode == 2) program.panel->Model().Config().scriptReply = sim::ScriptReply::Silence;
     if (mode == 2 || mode == 3) program.window.StartDemoButton.Click();
     if (mode == 3) ui.Advance(20);

@@ -44,7 +44,7 @@ std::unique_ptr<Timer> VirtualToolkit::CreateTimer(unsigned intervalMs, bool ena
   state->interval = intervalMs;
   state->serial = nextSerial_++;
   state->onTimer = std::move(onTimer);
-  timers_.push_back(state);
+  timers_.push_back({state, state.get()});
   auto timer = std::make_unique<VirtualTimer>(*this, state);
   timer->SetEnabled(enabled);
   return timer;
@@ -74,19 +74,22 @@ void VirtualToolkit::Advance(std::uint64_t ms) {
   const std::uint64_t target = now_ + ms;
   for (;;) {
     RunPosted();
-    std::shared_ptr<TimerState> next;
+    // The earliest due timer, looked at without taking a share of each (a step of the
+    // fuzzer's long waits walks every timer); only the one that fires is held.
+    const TimerRef* earliest = nullptr;
     for (auto it = timers_.begin(); it != timers_.end();) {
-      auto t = it->lock();
+      const TimerState* t = it->ref.expired() ? nullptr : it->state;
       if (!t || !t->alive) {
         it = timers_.erase(it);
         continue;
       }
-      if (t->enabled && t->due <= target &&
-          (!next || t->due < next->due || (t->due == next->due && t->serial < next->serial)))
-        next = t;
+      const TimerState* e = earliest ? earliest->state : nullptr;
+      if (t->enabled && t->due <= target && (!e || t->due < e->due || (t->due == e->due && t->serial < e->serial)))
+        earliest = &*it;
       ++it;
     }
-    if (!next) break;
+    if (!earliest) break;
+    const std::shared_ptr<TimerState> next = earliest->ref.lock();
     if (next->due > now_) now_ = next->due;
     next->due = now_ + (next->interval ? next->interval : 1);
     Dispatch(next->onTimer);
@@ -125,7 +128,7 @@ LocalDateTime VirtualToolkit::Now() const {
 std::size_t VirtualToolkit::LiveTimers() const {
   std::size_t n = 0;
   for (const auto& w : timers_)
-    if (auto t = w.lock(); t && t->alive) ++n;
+    if (auto t = w.ref.lock(); t && t->alive) ++n;
   return n;
 }
 

@@ -62,7 +62,11 @@ class VirtualToolkit : public Toolkit {
   LocalDateTime start_;
   std::uint64_t now_ = 0;
   std::uint64_t nextSerial_ = 0;
-  std::vector<std::weak_ptr<TimerState>> timers_;
+  struct TimerRef {
+    std::weak_ptr<TimerState> ref;
+    TimerState* state;  // for looking only: valid while ref has not expired
+  };
+  std::vector<TimerRef> timers_;
   std::function<void(const std::exception&)> onException_;
 
   PostedCalls posted_;

@@ -141,7 +141,7 @@ class TBrekGSMDemoMainForm {
   bool PortOpen() const;  // the port object holds an opened port
   void HandleVersionReply(const std::string& line);
   void DispatchLine();
-  bool IsLateScriptReply(const std::string& line) const;
+  bool IsLateScriptReply(const std::string& upperLine) const;
   void DropInterruptedScript();
   // A payment button: send its command and show its situation, guarded under its name.
   void SwitchSituation(const char* operation, const char* command, TProgrammState state);

@@ -252,13 +252,12 @@ void TBrekGSMDemoMainForm::OnWrongPasswordTimer(Timer* sender) {
   });
 }
 
-bool TBrekGSMDemoMainForm::IsLateScriptReply(const std::string& line) const {
+bool TBrekGSMDemoMainForm::IsLateScriptReply(const std::string& upper) const {
   // A reply that came after its command's time-out would advance the command sent after
   // it, and every later one would then go out one reply early. Where the line shows whose
   // it is (an earlier command echoed, or an earlier command's key named first) it is not
   // the running command's answer. A bare "OK" cannot tell and still advances.
   if (ScriptSent_.size() < 2) return false;
-  const std::string upper = UpperCase(line);
   const std::string& currentKey = ScriptSent_.back().second;
   auto namesFirst = [&](const std::string& key) {
     if (key.empty() || upper.rfind(key, 0) != 0) return false;
@@ -279,12 +278,13 @@ void TBrekGSMDemoMainForm::NewString(const std::string& line) {
   Guarded("TBrekGSMDemoMainForm.NewString", [&] {
     if (line.empty() || SameText(line, LastCommand)) return;  // an echo
     if (ScriptRunning) {
-      if (IsLateScriptReply(line)) return;
+      const std::string upper = UpperCase(line);  // once for every comparison below
+      if (IsLateScriptReply(upper)) return;
       if (line == "OK" || line == "UNKNOWN_COMMAND")
         NextCommandFromList();
-      else if (!ReplyKey.empty() && ContainsTextNoCase(line, ReplyKey))
+      else if (!ReplyKey.empty() && upper.find(UpperCase(ReplyKey)) != std::string::npos)
         NextCommandFromList();
-      else if (ContainsTextNoCase(line, "value error"))
+      else if (upper.find("VALUE ERROR") != std::string::npos)
         NextCommandFromList();
       return;
     }

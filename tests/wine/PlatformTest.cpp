@@ -1,5 +1,6 @@
-// The Win32 platform calls under Wine: the module's resources, the profile reader and the
-// opening of a port that does not exist. (The version block: unit_tests under Wine.)
+// The Win32 platform calls under Wine: the module's resources, the profile reader, the
+// opening of a port that does not exist and the toolkit's timers. (The version block:
+// unit_tests under Wine.)
 #include <fstream>
 #include <iterator>
 
@@ -7,6 +8,10 @@
 #include "scripts/Resources.h"
 #include "serial/ComPortDrv.h"
 #include "support/TestSupport.h"
+#include "ui/win32/Win32Toolkit.h"
+
+#include <windows.h>
+#undef INVALID_HANDLE_VALUE  // the driver's own constant, not the system's macro
 
 namespace brek::test {
 namespace {
@@ -43,6 +48,35 @@ TEST_F(Win32Platform, APortThatDoesNotExistIsNeitherOpenedNorProbed) {
   EXPECT_FALSE(CommOpen(CommDrv));
   EXPECT_EQ(CommDrv.Handle, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(CommProbe(250));
+}
+
+// Timers fire on the precise clock in the toolkit's loop and on the window tick elsewhere:
+// each tick once, a stopped one never, one ended in its own tick safely.
+TEST_F(Win32Platform, TimersTickOnceOnEitherClock) {
+  Win32Toolkit ui;
+  int ticks = 0, once = 0, stopped = 0;
+  auto periodic = ui.CreateTimer(10, true, [&] { ++ticks; });
+  std::unique_ptr<Timer> oneShot;
+  oneShot = ui.CreateTimer(10, true, [&] {
+    ++once;
+    oneShot.reset();
+  });
+  auto off = ui.CreateTimer(10, true, [&] { ++stopped; });
+  off->SetEnabled(false);
+  ui.ProcessMessagesFor(105);
+  EXPECT_GE(ticks, 3);
+  EXPECT_LE(ticks, 12) << "a tick fired by both clocks";
+  EXPECT_EQ(once, 1);
+  EXPECT_EQ(stopped, 0);
+  // The window tick alone, as in a message box's loop.
+  const int before = ticks;
+  const DWORD end = GetTickCount() + 105;
+  MSG msg;
+  while (GetTickCount() < end)
+    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT) == WAIT_OBJECT_0)
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  EXPECT_GE(ticks - before, 3);
+  EXPECT_LE(ticks - before, 12);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "ui/win32/Win32Toolkit.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "common/Cp1251.h"
 
@@ -27,6 +30,17 @@ LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 
 HWND Hwnd(void* h) { return static_cast<HWND>(h); }
 
+double NowMs() {
+  static const double perMs = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER c;
+  QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) / perMs;
+}
+
 }  // namespace
 
 std::wstring ToWide(const std::string& cp1251) {
@@ -38,7 +52,7 @@ class Win32Timer : public Timer {
  public:
   Win32Timer(Win32Toolkit& tk, unsigned interval, std::function<void()> onTimer)
       : tk_(tk), id_(tk.nextTimerId_++), interval_(interval) {
-    tk_.timers_[id_] = std::make_shared<std::function<void()>>(std::move(onTimer));
+    tk_.timers_[id_] = {std::make_shared<std::function<void()>>(std::move(onTimer)), interval, -1};
   }
   ~Win32Timer() override {
     // Safe inside the timer's own tick: the tick holds its own reference to the handler.
@@ -48,15 +62,18 @@ class Win32Timer : public Timer {
   void SetEnabled(bool enabled) override {
     if (enabled == enabled_) return;
     enabled_ = enabled;
-    if (enabled)
-      SetTimer(Hwnd(tk_.messageWindow_), id_, interval_, nullptr);
-    else
+    if (enabled) {
+      tk_.Arm(id_);
+    } else {
       KillTimer(Hwnd(tk_.messageWindow_), id_);
+      tk_.timers_[id_].dueMs = -1;
+    }
   }
   bool Enabled() const override { return enabled_; }
   void SetInterval(unsigned ms) override {
     interval_ = ms;
-    if (enabled_) SetTimer(Hwnd(tk_.messageWindow_), id_, interval_, nullptr);  // restarts the count
+    tk_.timers_[id_].interval = ms;
+    if (enabled_) tk_.Arm(id_);  // restarts the count
   }
   unsigned Interval() const override { return interval_; }
 
@@ -89,11 +106,63 @@ std::unique_ptr<Timer> Win32Toolkit::CreateTimer(unsigned intervalMs, bool enabl
   return t;
 }
 
+void Win32Toolkit::Arm(std::uintptr_t id) {
+  TimerEntry& t = timers_[id];
+  t.dueMs = NowMs() + t.interval;
+  SetTimer(Hwnd(messageWindow_), id, t.interval, nullptr);
+}
+
+void Win32Toolkit::Fire(std::uintptr_t id) {
+  const auto it = timers_.find(id);
+  if (it == timers_.end() || it->second.dueMs < 0) return;
+  // The next tick counts from now on both clocks: neither fires it twice.
+  Arm(id);
+  const std::shared_ptr<std::function<void()>> handler = it->second.handler;
+  Dispatch(*handler);
+}
+
 void Win32Toolkit::OnTimerMessage(std::uintptr_t id) {
   const auto it = timers_.find(id);
   if (it == timers_.end()) return;
-  const std::shared_ptr<std::function<void()>> handler = it->second;
-  Dispatch(*handler);
+  // A window tick that was under way when the timer was armed again is not its time yet.
+  if (it->second.dueMs - NowMs() > it->second.interval / 2.0) return;
+  Fire(id);
+}
+
+void Win32Toolkit::FireDueTimers() {
+  const double now = NowMs();
+  std::vector<std::pair<double, std::uintptr_t>> due;
+  for (const auto& [id, t] : timers_)
+    if (t.dueMs >= 0 && t.dueMs <= now) due.emplace_back(t.dueMs, id);
+  std::sort(due.begin(), due.end());
+  for (const auto& [at, id] : due) {
+    const auto it = timers_.find(id);  // an earlier handler may have stopped or ended it
+    if (it != timers_.end() && it->second.dueMs >= 0 && it->second.dueMs <= now) Fire(id);
+  }
+}
+
+unsigned Win32Toolkit::MsToNextTimer(unsigned limit) const {
+  const double now = NowMs();
+  double wait = limit;
+  for (const auto& [id, t] : timers_)
+    if (t.dueMs >= 0) wait = std::min(wait, std::max(0.0, t.dueMs - now));
+  return static_cast<unsigned>(std::ceil(wait));
+}
+
+bool Win32Toolkit::PumpOnce(unsigned waitMs, int* quitCode) {
+  FireDueTimers();
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      if (quitCode) *quitCode = static_cast<int>(msg.wParam);
+      return false;
+    }
+    DispatchOne(&msg);
+  }
+  FireDueTimers();
+  const unsigned wait = MsToNextTimer(waitMs);
+  if (wait > 0) MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  return true;
 }
 
 void Win32Toolkit::PostToUiThread(std::function<void()> call) {
@@ -115,19 +184,16 @@ void Win32Toolkit::DispatchOne(void* m) {
 }
 
 void Win32Toolkit::ProcessMessagesFor(unsigned ms) {
-  const ULONGLONG end = GetTickCount64() + ms;
+  // On the precise clock: the tick count moves in 15.6 ms steps on Windows.
+  const double end = NowMs() + ms;
   for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        PostQuitMessage(static_cast<int>(msg.wParam));  // for the outer loop
-        return;
-      }
-      DispatchOne(&msg);
+    const double now = NowMs();
+    int code = 0;
+    if (!PumpOnce(now >= end ? 0 : static_cast<unsigned>(std::ceil(end - now)), &code)) {
+      PostQuitMessage(code);  // for the outer loop
+      return;
     }
-    const ULONGLONG now = GetTickCount64();
-    if (now >= end) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    if (NowMs() >= end) return;
   }
 }
 
@@ -164,13 +230,10 @@ void Win32Toolkit::Dispatch(const std::function<void()>& call) const { DispatchG
 void Win32Toolkit::HandleException(const std::exception& e) const { HandleApplicationException(e, onException_); }
 
 int Win32Toolkit::Run() {
-  MSG msg;
-  for (;;) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0 || got == -1) break;
-    DispatchOne(&msg);
+  int code = 0;
+  while (PumpOnce(INFINITE, &code)) {
   }
-  return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : 0;
+  return code;
 }
 
 }  // namespace brek

@@ -38,10 +38,26 @@ class Win32Toolkit : public Toolkit {
 
  private:
   friend class Win32Timer;
+  // A window timer fires on the system's tick after its time, under Wine a millisecond or
+  // two late as well. The toolkit's own loops wait for each timer's time on the precise
+  // clock and fire it then; the window timer stays to drive it in loops that are not ours
+  // (a message box, a window being moved).
+  struct TimerEntry {
+    std::shared_ptr<std::function<void()>> handler;
+    unsigned interval = 0;
+    double dueMs = -1;  // on the precise clock; below 0 while the timer is off
+  };
+  void Arm(std::uintptr_t id);
+  void Fire(std::uintptr_t id);
+  void FireDueTimers();
+  unsigned MsToNextTimer(unsigned limit) const;
+  // Fires what is due, dispatches what is queued, then waits for input or the next timer
+  // at most that long; false when the quit message came (it is posted again).
+  bool PumpOnce(unsigned waitMs, int* quitCode);
   void* messageWindow_ = nullptr;
   void* window_ = nullptr;
   std::function<void(const std::exception&)> onException_;
-  std::map<std::uintptr_t, std::shared_ptr<std::function<void()>>> timers_;
+  std::map<std::uintptr_t, TimerEntry> timers_;
   std::uintptr_t nextTimerId_ = 1;
   PostedCalls posted_;
   bool quitting_ = false;

@@ -14,6 +14,7 @@ namespace {
 
 constexpr UINT kPostedMessage = WM_APP + 1;
 const wchar_t* const kMessageWindowClass = L"BrekGSMDemoToolkit";
+constexpr DWORD kHighResolutionTimer = 0x2;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, not in MinGW's headers
 
 LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* tk = reinterpret_cast<Win32Toolkit*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -93,9 +94,14 @@ Win32Toolkit::Win32Toolkit() {
   HWND h = CreateWindowExW(0, kMessageWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
   SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   messageWindow_ = h;
+  // Windows 10 1803 and later keep a high-resolution timer to its time without a finer
+  // system tick; elsewhere a plain one (the driver asks for a 1 ms tick while a port is open).
+  waitTimer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS);
+  if (!waitTimer_) waitTimer_ = CreateWaitableTimerW(nullptr, FALSE, nullptr);
 }
 
 Win32Toolkit::~Win32Toolkit() {
+  if (waitTimer_) CloseHandle(static_cast<HANDLE>(waitTimer_));
   SetWindowLongPtrW(Hwnd(messageWindow_), GWLP_USERDATA, 0);
   DestroyWindow(Hwnd(messageWindow_));
 }
@@ -141,12 +147,11 @@ void Win32Toolkit::FireDueTimers() {
   }
 }
 
-unsigned Win32Toolkit::MsToNextTimer(unsigned limit) const {
-  const double now = NowMs();
-  double wait = limit;
+double Win32Toolkit::NextDueMs() const {
+  double next = -1;
   for (const auto& [id, t] : timers_)
-    if (t.dueMs >= 0) wait = std::min(wait, std::max(0.0, t.dueMs - now));
-  return static_cast<unsigned>(std::ceil(wait));
+    if (t.dueMs >= 0 && (next < 0 || t.dueMs < next)) next = t.dueMs;
+  return next;
 }
 
 bool Win32Toolkit::PumpOnce(unsigned waitMs, int* quitCode) {
@@ -160,8 +165,22 @@ bool Win32Toolkit::PumpOnce(unsigned waitMs, int* quitCode) {
     DispatchOne(&msg);
   }
   FireDueTimers();
-  const unsigned wait = MsToNextTimer(waitMs);
-  if (wait > 0) MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  const double next = NextDueMs(), now = NowMs();
+  if (next >= 0 && next <= now) return true;
+  // A wait in whole milliseconds, woken early by input and then rounded up again, made a
+  // 10 ms timer fire after 11: the next timer's time is waited for to a tenth of a
+  // microsecond instead.
+  HANDLE timer = static_cast<HANDLE>(waitTimer_);
+  if (next >= 0 && timer && (waitMs == INFINITE || next - now < waitMs)) {
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>((next - now) * 10000.0) - 1;  // relative, in 100 ns
+    if (SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+      MsgWaitForMultipleObjectsEx(1, &timer, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      return true;
+    }
+  }
+  const double limit = next >= 0 ? std::min<double>(waitMs, std::ceil(next - now)) : waitMs;
+  if (limit > 0) MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(limit), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   return true;
 }
 

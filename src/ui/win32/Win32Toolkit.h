@@ -50,11 +50,12 @@ class Win32Toolkit : public Toolkit {
   void Arm(std::uintptr_t id);
   void Fire(std::uintptr_t id);
   void FireDueTimers();
-  unsigned MsToNextTimer(unsigned limit) const;
+  double NextDueMs() const;  // below 0 when no timer runs
   // Fires what is due, dispatches what is queued, then waits for input or the next timer
   // at most that long; false when the quit message came (it is posted again).
   bool PumpOnce(unsigned waitMs, int* quitCode);
   void* messageWindow_ = nullptr;
+  void* waitTimer_ = nullptr;  // the wait for the next timer's time, finer than a millisecond
   void* window_ = nullptr;
   std::function<void(const std::exception&)> onException_;
   std::map<std::uintptr_t, TimerEntry> timers_;

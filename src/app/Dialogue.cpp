@@ -120,7 +120,8 @@ void TBrekGSMDemoMainForm::OnComPortReceiveData() {
         const std::int32_t end = static_cast<std::int32_t>(
             std::min<std::int64_t>(std::int64_t{port.StartInInpBuf()} + port.ReceivedBytes(), size));
         if (end <= index) break;
-        const auto* cr = static_cast<const std::uint8_t*>(std::memchr(ring + index, CR, static_cast<std::size_t>(end - index)));
+        const auto* cr =
+            static_cast<const std::uint8_t*>(std::memchr(ring + index, CR, static_cast<std::size_t>(end - index)));
         const std::int32_t step = cr ? static_cast<std::int32_t>(cr - (ring + index)) + 1 : end - index;
         n += step;
         index += step;

@@ -16,8 +16,7 @@ std::string Trim(std::string_view s) {
 
 std::string UpperCase(std::string_view s) {
   std::string r(s);
-  for (char& c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (char& c : r) c = UpperAscii(c);
   return r;
 }
 
@@ -31,9 +30,8 @@ std::string LowerCase(std::string_view s) {
 bool SameText(std::string_view a, std::string_view b) {
   // Compared in place: the caption and settings lookups call this for every key they pass.
   if (a.size() != b.size()) return false;
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (upper(a[i]) != upper(b[i])) return false;
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
   return true;
 }
 
@@ -44,9 +42,8 @@ bool ContainsText(std::string_view haystack, std::string_view needle) {
 bool ContainsTextNoCase(std::string_view haystack, std::string_view needle) {
   // In place: every reply line is looked through for the running command's key.
   if (needle.empty()) return true;
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
   return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
-                     [&](char a, char b) { return upper(a) == upper(b); }) != haystack.end();
+                     [](char a, char b) { return UpperAscii(a) == UpperAscii(b); }) != haystack.end();
 }
 
 std::optional<std::int32_t> TryStrToInt(std::string_view s) {

@@ -8,6 +8,9 @@
 
 namespace brek {
 
+// One byte's upper case (ASCII letters only).
+constexpr char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 // Removes characters with codes 0x20 and below at both ends.
 std::string Trim(std::string_view s);
 std::string UpperCase(std::string_view s);

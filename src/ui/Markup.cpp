@@ -14,12 +14,11 @@ bool ReplaceAllNoCase(std::string& s, std::string_view what, std::string_view wi
   // One pass, left to right, the replacements not looked at again; a copy upper-cased for
   // every match made a text full of entities quadratic.
   if (what.empty()) return false;
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-  const char first = upper(what[0]);
+  const char first = UpperAscii(what[0]);
   std::string out;
   bool any = false;
   for (std::size_t i = 0; i < s.size();) {
-    if (upper(s[i]) == first && s.size() - i >= what.size() &&
+    if (UpperAscii(s[i]) == first && s.size() - i >= what.size() &&
         SameText(std::string_view(s).substr(i, what.size()), what)) {
       if (!any) out.assign(s, 0, i);
       out += with;

@@ -9,6 +9,8 @@
 #include <windows.h>
 #include <timeapi.h>
 
+#include "common/win32/PreciseTimer.h"
+
 namespace brek {
 namespace {
 
@@ -23,8 +25,7 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 // line is looked at every 10 ms.
 constexpr DWORD kFailedWaitPauseMs = 10;
 constexpr DWORD kFailedWaitPauseBusyMs = 1;  // where no waitable timer can be had
-constexpr LONGLONG kBusyPause100ns = 2500;
-constexpr DWORD kHighResolutionTimer = 0x2;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, not in MinGW's headers
+constexpr double kBusyPauseMs = 0.25;
 constexpr ULONGLONG kBusyForMs = 200;
 // While the ring is full the reader waits for the consumer's word that it made room (the
 // system raises no event for input it already holds); it looks this often all the same.
@@ -189,10 +190,7 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
   gReaderOverlapped = &ov;
   HANDLE h = H(rec.Handle);
   ULONGLONG lastInput = 0;
-  HANDLE pause = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS);
-  if (!pause) pause = CreateWaitableTimerW(nullptr, FALSE, nullptr);
-  LARGE_INTEGER busyPause;
-  busyPause.QuadPart = -kBusyPause100ns;  // relative
+  const HANDLE pause = MakePreciseTimer();
   while (!rec.Stop) {
     if (rec.ReceivedBytes.load() >= rec.InpBufSize) {
       // No room: what is queued waits in the system until the consumer makes some.
@@ -227,7 +225,7 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
       // what is queued as an arrival.
       const bool busy = GetTickCount64() - lastInput < kBusyForMs;
       HANDLE wakeOrPause[2] = {H(rec.WakeHandle), pause};
-      if (busy && pause && SetWaitableTimer(pause, &busyPause, 0, nullptr, nullptr, FALSE))
+      if (busy && SetPreciseTimer(pause, kBusyPauseMs))
         WaitForMultipleObjects(2, wakeOrPause, FALSE, kFailedWaitPauseBusyMs);
       else
         WaitForSingleObject(H(rec.WakeHandle), busy ? kFailedWaitPauseBusyMs : kFailedWaitPauseMs);

@@ -1,11 +1,13 @@
 #include "ui/win32/Win32Toolkit.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "common/Cp1251.h"
+#include "common/win32/PreciseTimer.h"
 
 #include <windows.h>
 
@@ -14,7 +16,6 @@ namespace {
 
 constexpr UINT kPostedMessage = WM_APP + 1;
 const wchar_t* const kMessageWindowClass = L"BrekGSMDemoToolkit";
-constexpr DWORD kHighResolutionTimer = 0x2;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, not in MinGW's headers
 
 LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* tk = reinterpret_cast<Win32Toolkit*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -31,15 +32,8 @@ LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 
 HWND Hwnd(void* h) { return static_cast<HWND>(h); }
 
-double NowMs() {
-  static const double perMs = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart) / 1000.0;
-  }();
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / perMs;
+double NowMs() {  // the precise clock (the performance counter)
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -51,8 +45,8 @@ std::wstring ToWide(const std::string& cp1251) {
 
 class Win32Timer : public Timer {
  public:
-  Win32Timer(Win32Toolkit& tk, unsigned interval, std::function<void()> onTimer)
-      : tk_(tk), id_(tk.nextTimerId_++), interval_(interval) {
+  // Its interval and whether it runs are its entry's (off while the entry has no time due).
+  Win32Timer(Win32Toolkit& tk, unsigned interval, std::function<void()> onTimer) : tk_(tk), id_(tk.nextTimerId_++) {
     tk_.timers_[id_] = {std::make_shared<std::function<void()>>(std::move(onTimer)), interval, -1};
   }
   ~Win32Timer() override {
@@ -61,28 +55,25 @@ class Win32Timer : public Timer {
     tk_.timers_.erase(id_);
   }
   void SetEnabled(bool enabled) override {
-    if (enabled == enabled_) return;
-    enabled_ = enabled;
+    if (enabled == Enabled()) return;
     if (enabled) {
       tk_.Arm(id_);
     } else {
       KillTimer(Hwnd(tk_.messageWindow_), id_);
-      tk_.timers_[id_].dueMs = -1;
+      Entry().dueMs = -1;
     }
   }
-  bool Enabled() const override { return enabled_; }
+  bool Enabled() const override { return Entry().dueMs >= 0; }
   void SetInterval(unsigned ms) override {
-    interval_ = ms;
-    tk_.timers_[id_].interval = ms;
-    if (enabled_) tk_.Arm(id_);  // restarts the count
+    Entry().interval = ms;
+    if (Enabled()) tk_.Arm(id_);  // restarts the count
   }
-  unsigned Interval() const override { return interval_; }
+  unsigned Interval() const override { return Entry().interval; }
 
  private:
+  Win32Toolkit::TimerEntry& Entry() const { return tk_.timers_.at(id_); }
   Win32Toolkit& tk_;
   std::uintptr_t id_;
-  unsigned interval_;
-  bool enabled_ = false;
 };
 
 Win32Toolkit::Win32Toolkit() {
@@ -94,10 +85,7 @@ Win32Toolkit::Win32Toolkit() {
   HWND h = CreateWindowExW(0, kMessageWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
   SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   messageWindow_ = h;
-  // Windows 10 1803 and later keep a high-resolution timer to its time without a finer
-  // system tick; elsewhere a plain one (the driver asks for a 1 ms tick while a port is open).
-  waitTimer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS);
-  if (!waitTimer_) waitTimer_ = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+  waitTimer_ = MakePreciseTimer();
 }
 
 Win32Toolkit::~Win32Toolkit() {
@@ -171,16 +159,13 @@ bool Win32Toolkit::PumpOnce(unsigned waitMs, int* quitCode) {
   // 10 ms timer fire after 11: the next timer's time is waited for to a tenth of a
   // microsecond instead.
   HANDLE timer = static_cast<HANDLE>(waitTimer_);
-  if (next >= 0 && timer && (waitMs == INFINITE || next - now < waitMs)) {
-    LARGE_INTEGER due;
-    due.QuadPart = -static_cast<LONGLONG>((next - now) * 10000.0) - 1;  // relative, in 100 ns
-    if (SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
-      MsgWaitForMultipleObjectsEx(1, &timer, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-      return true;
-    }
+  if (next >= 0 && (waitMs == INFINITE || next - now < waitMs) && SetPreciseTimer(timer, next - now)) {
+    MsgWaitForMultipleObjectsEx(1, &timer, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    return true;
   }
   const double limit = next >= 0 ? std::min<double>(waitMs, std::ceil(next - now)) : waitMs;
-  if (limit > 0) MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(limit), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  if (limit > 0)
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(limit), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <chrono>
 #include <iterator>
+#include <thread>
 
 #include "common/CommonUtils.h"
 #include "common/Cp1251.h"
@@ -74,12 +75,16 @@ std::vector<std::string> ExpectedDemoLoadTranscript(std::uint32_t account) {
   return expected;
 }
 
-std::vector<std::string> TranscriptLines(const std::filesystem::path& p) {
+std::vector<std::string> TranscriptLines(const std::filesystem::path& p, std::size_t atLeast) {
   std::vector<std::string> got;
-  const std::string text = ReadFile(p);
-  for (std::size_t start = 0, at; (at = text.find('\n', start)) != std::string::npos; start = at + 1)
-    got.push_back(text.substr(start, at - start));
-  return got;
+  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);;
+       std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    got.clear();
+    const std::string text = ReadFile(p);
+    for (std::size_t start = 0, at; (at = text.find('\n', start)) != std::string::npos; start = at + 1)
+      got.push_back(text.substr(start, at - start));
+    if (got.size() >= atLeast || std::chrono::steady_clock::now() >= until) return got;
+  }
 }
 
 }  // namespace brek::test

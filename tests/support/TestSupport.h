@@ -38,7 +38,9 @@ class Sandbox : public ::testing::Test {
 // What the simulated panel hears from connecting through the demo settings and their
 // completion after the restart, without the final "TIME=" line.
 std::vector<std::string> ExpectedDemoLoadTranscript(std::uint32_t account);
-// The simulated panel's transcript file, a line each.
-std::vector<std::string> TranscriptLines(const std::filesystem::path& p);
+// The simulated panel's transcript file, a line each. panel-sim logs as it reads: given
+// a count, the file is read again for up to 5 s until it has that many lines, since on a
+// loaded machine its last lines may come a moment after the program has moved on.
+std::vector<std::string> TranscriptLines(const std::filesystem::path& p, std::size_t atLeast = 0);
 
 }  // namespace brek::test

@@ -202,7 +202,11 @@ void SystemCommClose(TCommDrvRec& rec) {
   }
   // The reader must be gone before the descriptor number can be reused or the ring freed.
   if (rec.ReaderThread.joinable()) rec.ReaderThread.join();
-  tcflush(Fd(rec.Handle), TCIOFLUSH);
+  // Output is dropped only where some is still queued (a device that stopped taking it). A
+  // pty reports none, and its flush would also drop what the other side has not read yet:
+  // the "reset" written just before this close.
+  const int fd = Fd(rec.Handle);
+  tcflush(fd, QueuedOutput(fd) > 0 ? TCIOFLUSH : TCIFLUSH);
   CommEmptyRing(rec);
   CloseDevice(rec);
 }

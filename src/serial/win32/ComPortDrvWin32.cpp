@@ -129,7 +129,9 @@ void SystemCommClose(TCommDrvRec& rec) {
   SetEvent(H(rec.WakeHandle));    // and ends its pause after a failed wait
   // The reader must be gone before the handle is closed or the ring freed.
   if (rec.ReaderThread.joinable()) rec.ReaderThread.join();
-  PurgeComm(H(rec.Handle), kPurgeAll);
+  // As on POSIX: with nothing queued for the device, clearing output could only drop what
+  // Wine's pty has passed on but its other side not read yet.
+  PurgeComm(H(rec.Handle), QueuedOutput(H(rec.Handle)) > 0 ? kPurgeAll : PURGE_RXABORT | PURGE_RXCLEAR);
   CommEmptyRing(rec);
   CloseDevice(rec);
   if (rec.FineTimer) timeEndPeriod(1);

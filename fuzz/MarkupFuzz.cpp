@@ -24,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int width = static_cast<int>(in.Word() % 2000) - 10;
   const int height = static_cast<int>(in.Word() % 2000) - 10;
   const std::string text = in.Rest();
-  const std::string prepared = PrepareMarkup(text);
-  (void)ParseMarkup(prepared, !style.ellipsis);
+  // The layout prepares and parses the text itself.
   const test::FixedMetrics metrics;
   const MarkupLayout layout = LayoutMarkup(text, style, {0, 0, width, height}, metrics);
   CountingPainter painter;

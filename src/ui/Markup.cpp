@@ -12,25 +12,34 @@ namespace {
 // Case-insensitive replacement of every occurrence; true when anything was replaced.
 bool ReplaceAllNoCase(std::string& s, std::string_view what, std::string_view with) {
   // One pass, left to right, the replacements not looked at again; a copy upper-cased for
-  // every match made a text full of entities quadratic.
+  // every match made a text full of entities quadratic. A first character without case
+  // (the "&" of every entity) is looked for with find rather than byte by byte.
   if (what.empty()) return false;
   const char first = UpperAscii(what[0]);
+  const bool caseless = first < 'A' || first > 'Z';
   std::string out;
-  bool any = false;
-  for (std::size_t i = 0; i < s.size();) {
-    if (UpperAscii(s[i]) == first && s.size() - i >= what.size() &&
-        SameText(std::string_view(s).substr(i, what.size()), what)) {
-      if (!any) out.assign(s, 0, i);
-      out += with;
-      i += what.size();
-      any = true;
-    } else {
-      if (any) out += s[i];
+  std::size_t copied = 0;
+  for (std::size_t i = 0; what.size() <= s.size() - i;) {
+    if (caseless) {
+      i = s.find(first, i);
+      if (i == std::string::npos || what.size() > s.size() - i) break;
+    } else if (UpperAscii(s[i]) != first) {
       ++i;
+      continue;
     }
+    if (!SameText(std::string_view(s).substr(i, what.size()), what)) {
+      ++i;
+      continue;
+    }
+    out.append(s, copied, i - copied);
+    out += with;
+    i += what.size();
+    copied = i;
   }
-  if (any) s = std::move(out);
-  return any;
+  if (copied == 0) return false;
+  out.append(s, copied);
+  s = std::move(out);
+  return true;
 }
 
 struct NamedColor {

@@ -61,7 +61,7 @@ void TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
     if (ComPort && !ComPort->PutBlock(block.data(), static_cast<std::int32_t>(block.size())))
       WriteErrLog("TBrekGSMDemoMainForm.SendCommand: \"" + text + "\" did not go out whole in " +
                   std::to_string(kWriteTimeoutMs) + " ms; what was left of it was dropped");
-    if (UpperCase(text) == "RESET") {
+    if (SameText(text, "RESET")) {
       ResetSent_ = true;
       OnConnectButtonClick();
       ResetSent_ = false;

@@ -8,8 +8,19 @@
 
 namespace brek {
 
+namespace detail {
+// By table: every case-insensitive comparison of a reply line goes through it byte by byte.
+struct UpperTable {
+  char at[256];
+  constexpr UpperTable() : at() {
+    for (int i = 0; i < 256; ++i) at[i] = static_cast<char>(i >= 'a' && i <= 'z' ? i - 'a' + 'A' : i);
+  }
+};
+inline constexpr UpperTable kUpper;
+}  // namespace detail
+
 // One byte's upper case (ASCII letters only).
-constexpr char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char UpperAscii(char c) { return detail::kUpper.at[static_cast<unsigned char>(c)]; }
 
 // Removes characters with codes 0x20 and below at both ends.
 std::string Trim(std::string_view s);

@@ -1,9 +1,9 @@
 #pragma once
 // The caption table: every text the window shows, looked up by key.
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "common/IniText.h"
 
@@ -20,8 +20,12 @@ class TCaptionsList {
 
  private:
   // The caption section by upper-cased key, the first entry of a key kept: every state
-  // shown looks up a dozen texts.
-  std::unique_ptr<std::map<std::string, std::string, std::less<>>> ByKey_;
+  // shown looks up a dozen texts, without a copy of the key.
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
+  std::unique_ptr<std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>>> ByKey_;
 };
 
 // The program-wide table; absent until start-up creates it.

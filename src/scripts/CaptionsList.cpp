@@ -11,13 +11,15 @@ std::unique_ptr<TCaptionsList> CaptionsList;
 
 TCaptionsList::TCaptionsList() {
   Guarded("TCaptionsList.Create", [&] {
-    ByKey_ = std::make_unique<std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>>>();
+    ByKey_ = std::make_unique<Tables>();
     const auto text = LoadModuleResource(kCaptionsResource, kTextResourceType);
     if (!text) return;
     const IniTable table = IniTable::Parse(*text);
     for (const auto& section : table.Sections()) {
       if (!SameText(section.name, kCaptionSection)) continue;
-      for (const auto& entry : section.entries) ByKey_->emplace(UpperCase(entry.key), entry.value);
+      for (const auto& entry : section.entries)
+        if (ByKey_->byUpperKey.emplace(UpperCase(entry.key), entry.value).second)
+          ByKey_->asWritten.emplace(entry.key, entry.value);
     }
   });
 }
@@ -26,18 +28,12 @@ std::string TCaptionsList::GetCaptionString(std::string_view key) const {
   std::string result;
   Guarded("TCaptionsList.GetCaptionString", [&] {
     if (key.empty() || !ByKey_) return;
-    char buffer[128];  // every key the program asks for fits
-    std::string longKey;
-    std::string_view upper;
-    if (key.size() <= sizeof buffer) {
-      for (std::size_t i = 0; i < key.size(); ++i) buffer[i] = UpperAscii(key[i]);
-      upper = std::string_view(buffer, key.size());
+    if (const auto found = ByKey_->asWritten.find(key); found != ByKey_->asWritten.end()) {
+      result = found->second;
     } else {
-      longKey = UpperCase(key);
-      upper = longKey;
+      const auto any = ByKey_->byUpperKey.find(UpperCase(key));
+      result = any != ByKey_->byUpperKey.end() ? any->second : kMissingCaption;
     }
-    const auto found = ByKey_->find(upper);
-    result = found != ByKey_->end() ? found->second : kMissingCaption;
     if (result == kMissingCaption)
       WriteErrLog("TCaptionsList: Unable to find string for StringIdent " + std::string(key));
   });

@@ -19,13 +19,18 @@ class TCaptionsList {
   std::string GetCaptionString(std::string_view key) const;
 
  private:
-  // The caption section by upper-cased key, the first entry of a key kept: every state
-  // shown looks up a dozen texts, without a copy of the key.
+  // The caption section, the first entry of a key in any case kept, by its key as written
+  // and by its upper-cased key: every state shown looks up a dozen texts, and the program
+  // asks for them as the table writes them.
   struct KeyHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
   };
-  std::unique_ptr<std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>>> ByKey_;
+  using Table = std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>>;
+  struct Tables {
+    Table asWritten, byUpperKey;
+  };
+  std::unique_ptr<Tables> ByKey_;
 };
 
 // The program-wide table; absent until start-up creates it.

@@ -146,8 +146,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SetErrorLogFileName(fuzz::ErrorLogIn(Folder()));
   Program& program = TheProgram();
   test::VirtualToolkit& ui = program.ui;
-  ui.sleeps.clear();  // a record for tests: kept, it grew by every input's waits
+  // Records for tests: kept, they grew by every input's waits and port listings.
+  ui.sleeps.clear();
   ui.processingWaits.clear();
+  program.devices.queryBufferSizes.clear();
   // 0 right after the port opened, 1 with a panel that refuses the password, 2 and 3
   // writing the script to a silent and to an answering panel, 4 connected.
   const std::uint8_t first = in.Byte();

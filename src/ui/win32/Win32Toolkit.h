@@ -52,7 +52,7 @@ class Win32Toolkit : public Toolkit {
   void FireDueTimers();
   double NextDueMs() const;  // below 0 when no timer runs
   // Fires what is due, dispatches what is queued, then waits for input or the next timer
-  // at most that long; false when the quit message came (it is posted again).
+  // at most that long; false when the quit message came (its code in quitCode).
   bool PumpOnce(unsigned waitMs, int* quitCode);
   void* messageWindow_ = nullptr;
   void* waitTimer_ = nullptr;  // the wait for the next timer's time, finer than a millisecond

@@ -59,7 +59,9 @@ class TBrekGSMDemoMainForm {
   void ShowCurrentState();
 
   // ---- Device dialogue ----
-  void SendCommand(const std::string& text);
+  // False when the panel did not get the line (the port took it only in part, or not at
+  // all); a ready link is then let go of as lost.
+  bool SendCommand(const std::string& text);
   std::string Bytes2String(const std::uint8_t* bytes, std::size_t count);
   void OnComPortReceiveData();
   void NewString(const std::string& line);
@@ -80,6 +82,8 @@ class TBrekGSMDemoMainForm {
   // A panel that has not answered a step of the connection is asked again, and let go of
   // when it stays without an answer (the search then opens it again).
   void OnConnectWatchdogTimer();
+  // The port's device hung up (pulled without a notice, say): the one disconnect step.
+  void OnComPortGone();
 
   // ---- Traffic log ----
   void AddOutControllerLog(const std::string& text);
@@ -131,6 +135,8 @@ class TBrekGSMDemoMainForm {
   void AwaitStep(ConnectStep step);
   void AskStepAgain();
   void GiveUpOnPort();
+  // The one disconnect step for a port that is lost or of no use; the search goes on.
+  void LetGoOfPort();
   // Every closing of the port goes through here: lines already received are logged first.
   void ClosePort();
   void ReleaseOneShotTimers();
@@ -159,6 +165,7 @@ class TBrekGSMDemoMainForm {
   ConnectStep AwaitedStep_ = ConnectStep::None;
   unsigned StepWaitedMs_ = 0;  // since the step's first question
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
+  std::uint64_t ArrivedAtSend_ = 0;  // the port's byte count when the last script command went out
   // The state and account the window shows: a line repeated by the panel does not lay out
   // the window again.
   std::optional<std::pair<TProgrammState, std::int32_t>> Shown_;

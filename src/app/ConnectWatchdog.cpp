@@ -75,12 +75,7 @@ void TBrekGSMDemoMainForm::GiveUpOnPort() {
               " gave no usable answer to \"" + LastCommand + "\" in " + std::to_string(kGiveUpAfterMs) +
               " ms; the port is closed and looked for again");
   PassedOverPort_ = number;
-  if (DeviceReady) {
-    OnConnectButtonClick();
-  } else {
-    ClosePort();
-    OpenPortNumber = -1;
-  }
+  LetGoOfPort();
   if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
 }
 

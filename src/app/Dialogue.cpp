@@ -52,15 +52,25 @@ void TBrekGSMDemoMainForm::ReleaseTimer(Timer* timer) {
   if (it != OneShotTimers_.end()) OneShotTimers_.erase(it);  // safe inside the timer's own tick
 }
 
-void TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
+bool TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
+  bool sent = true;
   Guarded("TBrekGSMDemoMainForm.SendCommand", [&] {
     AddOutControllerLog(text);
     std::vector<std::uint8_t> block(text.begin(), text.end());
     block.push_back(0x0D);
     block.push_back(0x0A);
-    if (ComPort && !ComPort->PutBlock(block.data(), static_cast<std::int32_t>(block.size())))
+    if (ComPort && !ComPort->PutBlock(block.data(), static_cast<std::int32_t>(block.size()))) {
+      sent = false;
       WriteErrLog("TBrekGSMDemoMainForm.SendCommand: \"" + text + "\" did not go out whole in " +
                   std::to_string(kWriteTimeoutMs) + " ms; what was left of it was dropped");
+      // A port that takes nothing is as lost as a pulled cable: nothing may be shown as
+      // done that the panel never heard.
+      if (DeviceReady) {
+        LetGoOfPort();
+        if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
+      }
+      return;
+    }
     if (SameText(text, "RESET")) {
       ResetSent_ = true;
       OnConnectButtonClick();
@@ -68,6 +78,7 @@ void TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
       if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
     }
   });
+  return sent;
 }
 
 std::string TBrekGSMDemoMainForm::Bytes2String(const std::uint8_t* bytes, std::size_t count) {
@@ -185,17 +196,20 @@ void TBrekGSMDemoMainForm::HandleVersionReply(const std::string& line) {
   AwaitStep(ConnectStep::None);
   const auto ver = line.find("ver=");
   FirmwareVersion = ver != std::string::npos ? line.substr(ver + 4) : line.substr(std::min<std::size_t>(3, line.size()));
+  // A line the panel did not get lets go of the port: the completion then waits for the
+  // panel's return, as when the panel goes during a wait.
+  auto send = [this](const std::string& command) {
+    LastCommand = command;
+    return SendCommand(LastCommand) && DeviceReady;
+  };
   if (LoadDemoPending) {
     if (UsePassword) {
-      LastCommand = AuthCommand();
-      SendCommand(LastCommand);
+      if (!send(AuthCommand())) return;
       Ui().Sleep(500);
     }
-    LastCommand = "ARM_IGNORE_TAMPER=1";
-    SendCommand(LastCommand);
+    if (!send("ARM_IGNORE_TAMPER=1")) return;
     Ui().Sleep(50);
-    LastCommand = TimeCommand();
-    SendCommand(LastCommand);
+    if (!send(TimeCommand())) return;
     Ui().ProcessMessagesFor(50);
     // The panel may have gone during that wait: the completion then waits for its return.
     if (!DeviceReady) return;
@@ -203,8 +217,7 @@ void TBrekGSMDemoMainForm::HandleVersionReply(const std::string& line) {
     LoadDemoPending = false;
   } else if (LoadFtdefPending) {
     if (UsePassword) {
-      LastCommand = AuthCommand();
-      SendCommand(LastCommand);
+      if (!send(AuthCommand())) return;
       Ui().Sleep(50);
     }
     LoadFtdefPending = false;
@@ -236,7 +249,7 @@ void TBrekGSMDemoMainForm::OnAskPasswordTimer(Timer* sender) {
   Guarded("TBrekGSMDemoMainForm.OnAskPasswordTimer", [&] {
     ReleaseTimer(sender);
     LastCommand = AuthCommand();
-    SendCommand(LastCommand);
+    if (!SendCommand(LastCommand)) return;
     AwaitStep(CurrentState == psWaitConnect ? ConnectStep::Password : ConnectStep::None);
   });
 }
@@ -293,7 +306,7 @@ void TBrekGSMDemoMainForm::NewString(const std::string& line) {
       if (line == "OK" || line == "UNKNOWN_COMMAND") {
         UsePassword = line == "OK";
         LastCommand = "ZOLVA_SN?";
-        SendCommand(LastCommand);
+        if (!SendCommand(LastCommand)) return;
         AwaitStep(CurrentState == psWaitConnect ? ConnectStep::Serial : ConnectStep::None);
       } else if (ContainsTextNoCase(line, "WRONG PASSWORD")) {
         AwaitStep(ConnectStep::None);  // answered: the message says what to do
@@ -343,7 +356,8 @@ void TBrekGSMDemoMainForm::NextCommandFromList() {
     if (SendCommandTimer) SendCommandTimer->SetEnabled(false);
     if (CommandsList && CommandsList->GetNextCommand(LastCommand, ReplyKey)) {
       ScriptSent_.emplace_back(UpperCase(LastCommand), UpperCase(ReplyKey));
-      SendCommand(LastCommand);
+      ArrivedAtSend_ = ComPort ? ComPort->BytesArrived() : 0;
+      if (!SendCommand(LastCommand)) return;  // the script was dropped with the link
       if (SendCommandTimer) SendCommandTimer->SetEnabled(true);
       return;
     }
@@ -352,7 +366,20 @@ void TBrekGSMDemoMainForm::NextCommandFromList() {
 }
 
 void TBrekGSMDemoMainForm::OnSendCommandTimer() {
-  Guarded("TBrekGSMDemoMainForm.OnSendCommandTimer", [&] { NextCommandFromList(); });
+  Guarded("TBrekGSMDemoMainForm.OnSendCommandTimer", [&] {
+    // Not one byte for a whole reply time-out: the panel is gone (its firmware wedged, a
+    // cable that hangs up nothing), not slow. Sending it the rest of the script would only
+    // go into the silence; it is opened again, which asks its version anew.
+    if (ScriptRunning && PortOpen() && ComPort->BytesArrived() == ArrivedAtSend_) {
+      WriteErrLog("TBrekGSMDemoMainForm.OnSendCommandTimer: COM" + std::to_string(ComPort->PortNumber()) +
+                  " sent nothing in " + std::to_string(SendCommandTimer->Interval()) + " ms after \"" + LastCommand +
+                  "\"; the port is closed and looked for again");
+      LetGoOfPort();
+      if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
+      return;
+    }
+    NextCommandFromList();
+  });
 }
 
 void TBrekGSMDemoMainForm::OnStartDemoButtonClick() {
@@ -391,7 +418,7 @@ void TBrekGSMDemoMainForm::OnEndDemoButtonClick() {
 void TBrekGSMDemoMainForm::SwitchSituation(const char* operation, const char* command, TProgrammState state) {
   Guarded(operation, [&] {
     LastCommand = command;
-    SendCommand(LastCommand);
+    if (!SendCommand(LastCommand)) return;  // the panel was not switched
     CurrentState = state;
     ShowCurrentState();
   });

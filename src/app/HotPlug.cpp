@@ -44,6 +44,7 @@ void TBrekGSMDemoMainForm::SetPortDefault() {
       ComPort->SetInpBufSize(kPortRingSize);
       ComPort->OnOpen = [this](TComPortKX*) { OnComPortOpen(); };
       ComPort->OnReceiveData = [this](TComPortKX*) { OnComPortReceiveData(); };
+      ComPort->OnDeviceGone = [this](TComPortKX*) { OnComPortGone(); };
     } catch (const std::exception&) {
       ComPort.reset();
       WriteErrLog("TBrekGSMDemoMainForm.SetPortDefault: Initialization of CommDrv failed");
@@ -73,34 +74,43 @@ void TBrekGSMDemoMainForm::OnDeviceChange(const DeviceChangeMessage& message) {
 }
 
 void TBrekGSMDemoMainForm::OnCheckPortsTimer() {
-  Guarded("TBrekGSMDemoMainForm.OnCheckPortsTimer", [&] {
-    if (DeviceReady) return;
-    RefreshComPorts(true);
+  // Also while a port is held: a notice is a hint that can be lost (udev restarted, a
+  // suspend, a message the window never got), the listing is the fact. The port in use is
+  // only looked for in the list, never probed.
+  Guarded("TBrekGSMDemoMainForm.OnCheckPortsTimer", [&] { RefreshComPorts(true); });
+}
+
+void TBrekGSMDemoMainForm::OnComPortGone() {
+  Guarded("TBrekGSMDemoMainForm.OnComPortGone", [&] {
+    if (!PortOpen()) return;  // its removal notice came first
+    LetGoOfPort();
+    if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
   });
+}
+
+void TBrekGSMDemoMainForm::LetGoOfPort() {
+  if (DeviceReady)
+    OnConnectButtonClick();
+  else
+    ClosePort();
+  OpenPortNumber = -1;
+  DeviceReady = false;
 }
 
 void TBrekGSMDemoMainForm::RefreshComPorts(bool connect) {
   Guarded("TBrekGSMDemoMainForm.RefreshComPorts", [&] {
     if (CheckPortsTimer) CheckPortsTimer->SetEnabled(false);
-    FillComPortsList();
+    FillComPortsList();  // lets go of the port in use when it is no longer listed
     if (connect) {
-      if (GetTestedPortNumber() != -1 && !DeviceReady)
-        OnConnectButtonClick();
-      else if (CheckPortsTimer)
-        CheckPortsTimer->SetEnabled(true);
+      if (GetTestedPortNumber() != -1 && !PortOpen()) OnConnectButtonClick();
     } else if (GetTestedPortNumber() == -1) {
       // A listing that failed skipped the check of the port in use: the one disconnect
       // step still ends its script and timers.
-      if (DeviceReady)
-        OnConnectButtonClick();
-      else
-        ClosePort();
-      OpenPortNumber = -1;
-      DeviceReady = false;
+      LetGoOfPort();
     }
-    // Notices of other devices are common and an opening can fail once (a port held for a
-    // moment): with no port open, waiting for the next arrival could wait for ever.
-    if (CheckPortsTimer && !PortOpen()) CheckPortsTimer->SetEnabled(true);
+    // Notices of other devices are common, an opening can fail once (a port held for a
+    // moment) and a removal notice can be lost: the check never stops.
+    if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
   });
 }
 
@@ -186,9 +196,11 @@ std::string TBrekGSMDemoMainForm::GetDeviceName(const std::vector<std::string>& 
 
 void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
   Guarded("TBrekGSMDemoMainForm.CheckComPortsEnabled", [&] {
+    // The port in use is ours: probing it would only find it held.
+    const std::int32_t inUse = PortOpen() ? ComPort->PortNumber() : DeviceReady ? OpenPortNumber : -1;
     bool found = false;
     for (auto& rec : PortList) {
-      if (DeviceReady && rec->Number == OpenPortNumber) {
+      if (rec->Number == inUse) {
         rec->Enabled = true;
         if (!rec->DeviceName.empty()) found = true;
       } else if (!rec->DeviceName.empty()) {
@@ -199,7 +211,7 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
         rec->Enabled = false;
       }
     }
-    if (DeviceReady && !found) OnConnectButtonClick();
+    if (inUse != -1 && !found) LetGoOfPort();
   });
 }
 

@@ -98,6 +98,7 @@ std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommR
   {
     std::lock_guard lock(rec.RingMutex);
     received = rec.ReceivedBytes.fetch_add(static_cast<std::int32_t>(got)) + static_cast<std::int32_t>(got);
+    rec.Arrived += got;
     if (rec.InpBufRead) {
       notify = false;
       if (received >= size) {
@@ -124,8 +125,14 @@ void CommTakeBytes(TCommDrvRec& rec, std::int32_t count) {
   if (held >= rec.InpBufSize) CommWakeReader(rec);
 }
 
+void CommReportGone(TCommDrvRec& rec) {
+  if (rec.Stop || rec.Gone.exchange(true)) return;
+  if (rec.OnGone) rec.OnGone();
+}
+
 bool CommStartReader(TCommDrvRec& rec) {
   rec.Stop = false;
+  rec.Gone = false;
   rec.InpBufRead = false;
   rec.ReceivedBytes = 0;
   rec.StartInInpBuf = 0;

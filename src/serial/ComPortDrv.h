@@ -57,6 +57,11 @@ struct TCommDrvRec {
   std::atomic<bool> Stop{false};
   std::mutex RingMutex;
   std::function<void()> OnReceive;  // runs on the reader thread
+  // The device is gone (hung up, unplugged): once an opening, on the reader thread. Our own
+  // closing is not reported.
+  std::function<void()> OnGone;
+  std::atomic<bool> Gone{false};
+  std::atomic<std::uint64_t> Arrived{0};  // every byte stored, over all openings
 
   // Platform state of the current opening.
   THandle WakeHandle = INVALID_HANDLE_VALUE;  // wakes the reader when closing
@@ -118,6 +123,9 @@ void CommEmptyRing(TCommDrvRec& rec);
 // device, named as the platform names it, is neither opened nor probed.
 void CloseOnItsOwn(const std::string& device, std::function<void()> close);
 bool StillClosing(const std::string& device);
+
+// The reader's word that the device is gone: raised once an opening, never while closing.
+void CommReportGone(TCommDrvRec& rec);
 
 // Steps 7 and 8 of an opening: the record's flags cleared, the reader started; false when
 // no thread could be had.

@@ -34,6 +34,7 @@ TComPortKX::TComPortKX(EventLoop& ui, TCommDrvRec& drv) : Ui_(ui), Drv_(drv) {
     Drv_.ReceivedBytes = 0;
     Drv_.Stop = false;
     Drv_.OnReceive = [this] { OnReceivedBytes(); };
+    Drv_.OnGone = [this] { OnDriverGone(); };
     InpTimer_ = Ui_.CreateTimer(kInpTimerInterval, false, [this] { OnInpTimer(); });
   });
 }
@@ -42,6 +43,7 @@ TComPortKX::~TComPortKX() {
   Guarded("TComPortKX.Destroy", [&] {
     if (Active_) CommClose(Drv_);
     Drv_.OnReceive = nullptr;
+    Drv_.OnGone = nullptr;
     Drv_.InpBuf = nullptr;
     Drv_.InpBufSize = 0;
     Self_.reset();
@@ -62,6 +64,7 @@ void TComPortKX::SetActive(bool value) {
 }
 
 void TComPortKX::OpenPort() {
+  ++Openings_;
   if (CommOpen(Drv_)) {
     Status_ = kStatusOpened;
     if (OnOpen) OnOpen(this);
@@ -161,6 +164,20 @@ void TComPortKX::OnReceivedBytes() {
         port->StartPosted_ = false;
         if (port->InpTimer_ && !port->InpTimer_->Enabled()) port->InpTimer_->SetEnabled(true);
       }
+    });
+  });
+}
+
+void TComPortKX::OnDriverGone() {
+  Guarded("TComPortKX.OnDriverGone", [&] {
+    std::weak_ptr<TComPortKX*> self = Self_;
+    const unsigned opening = Openings_.load();
+    Ui_.PostToUiThread([self, opening] {
+      auto alive = self.lock();
+      if (!alive) return;
+      TComPortKX* port = *alive;
+      if (port->Active_ && port->Status_ == kStatusOpened && port->Openings_ == opening && port->OnDeviceGone)
+        port->OnDeviceGone(port);
     });
   });
 }

@@ -27,6 +27,9 @@ class TComPortKX {
 
   TNotifyEvent OnReceiveData;
   TNotifyEvent OnOpen;
+  // The device of the open port is gone (the reader saw it hang up): raised once, on the
+  // user-interface thread, while the same opening is still active.
+  TNotifyEvent OnDeviceGone;
 
   void SetActive(bool value);
   bool Active() const { return Active_; }
@@ -53,6 +56,8 @@ class TComPortKX {
   std::int32_t StartInInpBuf() const { return Drv_.StartInInpBuf.load(); }
   void SetStartInInpBuf(std::int32_t value);
   void SetInpBufRead(bool value);
+  // Bytes that have come in since the object was made (a silence is no count change).
+  std::uint64_t BytesArrived() const { return Drv_.Arrived.load(); }
   // The consumer's updates as single steps: take count bytes off the front; go back to
   // the start of the block.
   void TakeBytes(std::int32_t count);
@@ -63,6 +68,7 @@ class TComPortKX {
   bool PutBlock(const std::uint8_t* bytes, std::int32_t count);
 
   void OnReceivedBytes();  // the driver's notice, on the reader thread
+  void OnDriverGone();     // the driver's word that the device is gone, on the reader thread
   void OnInpTimer();       // InpTimer's tick, on the user-interface thread
 
  private:
@@ -80,6 +86,7 @@ class TComPortKX {
   // Posted calls may outlive the object: they hold this token and check it.
   std::shared_ptr<TComPortKX*> Self_;
   std::atomic<bool> StartPosted_{false};
+  std::atomic<unsigned> Openings_{0};  // a word about an earlier opening is not this one's
 };
 
 // The speeds the BaudRate setter accepts; any other value sets 9600.

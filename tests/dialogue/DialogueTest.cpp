@@ -440,7 +440,9 @@ TEST_F(Dialogue, ALateReplyThatNamesAnEarlierCommandDoesNotAdvanceTheScript) {
   Start(c);
   Run(300);
   window.StartDemoButton.Click();
-  Run(61000);
+  Run(30000);
+  panel->Send("BUSY\r\n");  // it still talks: the time-out sends the next command
+  Run(31000);
   ASSERT_EQ(Commands().back(), "PART_ENABLED=0,1") << "the silent command was followed after its time-out";
   panel->Send("STATEMAP=7,4,4\r\nSTATEMAP: value error\r\n");  // its late echo and answer
   Run(20);
@@ -462,14 +464,26 @@ TEST_F(Dialogue, LinesBehindTheLineThatClosesThePortAreStillLogged) {
   EXPECT_NE(std::prev(saved)->find(" OUT: reset"), std::string::npos);
 }
 
-TEST_F(Dialogue, ACommandThatDidNotGoOutWholeIsLogged) {
+TEST_F(Dialogue, ACommandThatDidNotGoOutWholeLosesTheLinkAndIsNeverShownDone) {
   Connect();
   panel->Unplug(false);  // gone, and no notice yet: the port takes nothing
   window.StartDemoButton.Click();
   const auto log = ProgramErrorLog();
-  ASSERT_EQ(log.size(), 1u);
+  ASSERT_EQ(log.size(), 2u);
   EXPECT_NE(log[0].find("TBrekGSMDemoMainForm.SendCommand: \"ftdef\" did not go out whole"), std::string::npos)
       << log[0];
+  EXPECT_NE(log[1].find("script was interrupted by a disconnect and dropped"), std::string::npos) << log[1];
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_FALSE(panel->Held());
+  panel->Plug(false);  // back, and its notice lost too: the check finds it
+  Run(6000);
+  EXPECT_EQ(form->CurrentState, psConnected) << "a new connection, not the completion of a script never written";
+  // A payment command that does not go out does not switch the situation shown.
+  LoadDemo();
+  panel->Unplug(false);
+  window.MoneyOffButton.Click();
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_FALSE(window.MoneyOffButton.Enabled());
 }
 
 // A panel whose firmware starts after its USB side: every wait of the connection has a way out.

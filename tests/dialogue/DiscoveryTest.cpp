@@ -49,15 +49,36 @@ TEST_F(Discovery, AnUnrelatedDeviceComingAndGoingWhileConnectingLeavesTheSearchR
   Run(20);
   devices->RemovePort("COM3");
   Run(20);
-  // The port we hold fails its own probe, so the removal lets it go (as designed)...
-  EXPECT_FALSE(panel->Held());
-  EXPECT_EQ(form->OpenPortNumber, -1);
-  // ...but the search goes on: asked again within one tick, then connected.
+  // The port in use is never probed (it would only find itself held): it stays open.
+  const int probes = ProbesOf(7);
+  EXPECT_TRUE(panel->Held());
   EXPECT_TRUE(form->CheckPortsTimer->Enabled());
-  Run(5000);
-  EXPECT_EQ(VersionQueries(), 2);
-  Run(2000);
+  Run(7000);
+  EXPECT_EQ(VersionQueries(), 1);
   EXPECT_EQ(form->CurrentState, psConnected);
+  EXPECT_EQ(ProbesOf(7), probes) << "nor probed by the check while connected";
+  // Pulled without a notice, and its hang-up not seen: the check lets go of it.
+  window.StartDemoButton.Click();
+  Run(10);
+  panel->Unplug(false);
+  Run(5000);
+  EXPECT_FALSE(panel->Held());
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_FALSE(form->LoadDemoPending);
+  // Its hang-up alone lets go at once; a removal notice after it changes nothing more.
+  panel->Plug();
+  Run(2000);
+  ASSERT_EQ(form->CurrentState, psConnected);
+  window.StartDemoButton.Click();
+  Run(10);
+  const std::size_t errors = ProgramErrorLog().size();
+  panel->HangUp();
+  Run(1);
+  EXPECT_FALSE(panel->Held());
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  panel->Unplug();
+  Run(10);
+  EXPECT_EQ(ProgramErrorLog().size(), errors + 1) << "one disconnect step: one dropped script";
 }
 
 TEST_F(Discovery, AnOpeningRefusedOnceIsTriedAgainOnTheNextTick) {

@@ -46,6 +46,7 @@ class Driver : public ::testing::Test {
     rec.Dcb.Flags = 1;
     rec.Dcb.ByteSize = 8;
     rec.OnReceive = [this] { ++notices; };
+    rec.OnGone = [this] { ++gone; };
     RegisterPortDevice(kPort, pty.Path());
   }
   std::string Ring() const { return std::string(ring.begin(), ring.end()); }
@@ -54,6 +55,7 @@ class Driver : public ::testing::Test {
   TCommDrvRec rec;
   std::vector<std::uint8_t> ring;
   std::atomic<int> notices{0};
+  std::atomic<int> gone{0};
 };
 
 TEST_F(Driver, OpeningAMissingPortFailsAndLeavesTheDriverClosed) {
@@ -209,6 +211,7 @@ TEST_F(Driver, ClosingWakesAWaitingReaderWhichEndsWithoutReadingOrNotice) {
   EXPECT_FALSE(rec.ReaderThread.joinable());
   EXPECT_EQ(rec.Handle, INVALID_HANDLE_VALUE);
   EXPECT_EQ(notices, 0);
+  EXPECT_EQ(gone, 0) << "our own closing is no lost device";
   EXPECT_EQ(rec.ReceivedBytes, 0);
   CommClose(rec);  // closing a closed driver does nothing
 }
@@ -224,6 +227,7 @@ TEST_F(Driver, AHungUpDeviceDoesNotSpinTheReader) {
   clock_gettime(cpu, &b);
   const double cpuMs = (b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) / 1e6;
   EXPECT_LT(cpuMs, 60.0) << "reader CPU time over 600 ms after the hang-up";
+  EXPECT_EQ(gone, 1) << "the hang-up is reported, once";
   const std::uint8_t byte = 'x';
   EXPECT_EQ(CommWrite(rec.Handle, &byte, 1), 0u);
   CommClose(rec);

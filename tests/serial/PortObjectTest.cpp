@@ -173,6 +173,17 @@ TEST_F(PortObject, PutBlockWritesAndAClosedPortWritesNothing) {
   port->PutBlock(bytes, 10);
   EXPECT_EQ(pty.ReadAvailable(500), "VERSION?\r\n");
   EXPECT_TRUE(ErrorLog().empty());
+  // The device hangs up: its word comes on the user-interface thread, once; a write fails.
+  int gone = 0;
+  port->OnDeviceGone = [&](TComPortKX* sender) {
+    EXPECT_EQ(sender, port.get());
+    ++gone;
+  };
+  pty.HangUp();
+  EXPECT_TRUE(ui->RunUntil([&] { return gone > 0; }));
+  ui->RunUntil([] { return false; }, 300);
+  EXPECT_EQ(gone, 1);
+  EXPECT_FALSE(port->PutBlock(bytes, 10));
 }
 
 TEST_F(PortObject, TheConsumersTakeMovesTheRingFront) {

@@ -111,6 +111,10 @@ std::uint32_t VirtualPanel::Write(THandle handle, const std::uint8_t* bytes, std
   return count;
 }
 
+void VirtualPanel::HangUp() {
+  if (rec_) CommReportGone(*rec_);
+}
+
 void VirtualPanel::Send(const std::string& bytes) { Deliver(session_, bytes); }
 
 void VirtualPanel::Deliver(std::uint64_t session, const std::string& bytes) {

@@ -23,6 +23,8 @@ class VirtualPanel : public CommBackend {
   // The panel plugged in or pulled out (with the device notice unless told otherwise).
   void Plug(bool notify = true);
   void Unplug(bool notify = true);
+  // The line hung up under the open port (the reader's word that the device is gone).
+  void HangUp();
   // Bytes as if the panel sent them, now.
   void Send(const std::string& bytes);
 

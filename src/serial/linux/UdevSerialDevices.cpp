@@ -65,7 +65,15 @@ const std::vector<UdevSerialDevices::TtyDevice>& UdevSerialDevices::ListTtys(boo
     struct stat st {};
     if (stat(("/sys/class/tty/" + name).c_str(), &st) != 0) continue;  // gone meanwhile
     auto it = known_.find(name);
-    if (it == known_.end() || it->second.inode != st.st_ino) it = known_.insert_or_assign(name, Read(name, st.st_ino)).first;
+    if (it == known_.end() || it->second.inode != st.st_ino) {
+      it = known_.insert_or_assign(name, Read(name, st.st_ino)).first;
+      // Made anew: whatever removal was heard of was the old device's (its arrival's
+      // notice may have been lost).
+      if (it->second.hardware) {
+        std::lock_guard lock(removedMutex_);
+        removed_.erase(it->second.tty.syspath);
+      }
+    }
     seen.insert(*it);
     if (it->second.hardware && !Removed(it->second.tty.syspath)) list_.push_back(it->second.tty);
   }
@@ -185,7 +193,10 @@ void UdevSerialDevices::Monitor(udev_monitor* monitor) {
     if (fds[1].revents) return;
     if (!(fds[0].revents & POLLIN)) continue;
     udev_device* d = udev_monitor_receive_device(monitor);
-    if (!d) continue;
+    if (!d) {
+      ++notices_;  // a notice lost (a full socket, say): the next refresh lists afresh
+      continue;
+    }
     const char* action = udev_device_get_action(d);
     const char* syspath = udev_device_get_syspath(d);
     std::uint32_t event = 0;

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -147,6 +148,7 @@ std::uint32_t WaitCommEvent(TCommDrvRec& rec) {
     // the reader looks again only now and then until the port is closed.
     const std::uint32_t queued = QueuedInput(fd);
     if (queued > 0 && queued != kUnknownQueue && (fds[0].revents & POLLIN)) return EV_RXCHAR;
+    CommReportGone(rec);
     poll(&fds[1], 1, kVanishedBackoffMs);
     return 0;
   }
@@ -226,17 +228,20 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd p{fd, POLLOUT, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    const int ready = poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;  // a signal: the time left still holds
+    if (ready <= 0) break;
     if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
   }
-  // A command cut short must not wait in the queue to be joined to the next one: the
-  // panel would read the two as one bad line.
-  if (written < count) tcflush(fd, TCOFLUSH);
   // The device takes its bytes within the same bound: tcdrain would wait for ever on one
   // that stopped reading.
   while (written > 0 && QueuedOutput(fd) > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return written;
+  // What the device has not taken by then never reaches it whole: it is dropped (a command
+  // cut short must not be joined to the next one) and not counted as written.
+  const std::uint32_t left = written > 0 ? std::min(QueuedOutput(fd), written) : 0;
+  if (written < count || left > 0) tcflush(fd, TCOFLUSH);
+  return written - left;
 }
 
 void CommWakeReader(TCommDrvRec& rec) {
@@ -255,6 +260,7 @@ void CommSetQueues(TCommDrvRec& rec) {
 std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t count) {
   if (count == 0) return 0;
   const ssize_t n = read(Fd(rec.Handle), address, count);
+  if (n < 0 && errno == EIO) CommReportGone(rec);
   return n > 0 ? static_cast<std::uint32_t>(n) : 0;
 }
 

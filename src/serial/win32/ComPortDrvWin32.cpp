@@ -31,6 +31,26 @@ constexpr ULONGLONG kBusyForMs = 200;
 // system raises no event for input it already holds); it looks this often all the same.
 constexpr DWORD kFullRingRecheckMs = 100;
 
+// The errors a device gives its reader and writer once it is removed (they differ by
+// driver). ERROR_OPERATION_ABORTED also ends our own close's cancel: that one is not
+// reported, as the closing has set Stop by then.
+bool DeviceGoneError(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_NOT_READY:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_NO_SUCH_DEVICE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 HANDLE H(THandle h) { return reinterpret_cast<HANDLE>(h); }
 THandle T(HANDLE h) { return reinterpret_cast<THandle>(h); }
 
@@ -156,9 +176,20 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
       GetOverlappedResult(H(handle), &ov, &written, TRUE);
     }
   }
-  // A command cut short must not wait in the queue to be joined to the next one.
-  if (written < count) PurgeComm(H(handle), PURGE_TXABORT | PURGE_TXCLEAR);
-  return written;
+  // WriteFile completes once the driver holds the bytes, not when the device took them
+  // (cdc_acm under Wine): wait for that within the same bound, or the close's purge right
+  // after "reset" could take it back.
+  const ULONGLONG deadline = GetTickCount64() + kWriteTimeoutMs;
+  DWORD queued = written > 0 ? QueuedOutput(H(handle)) : 0;
+  while (queued > 0 && GetTickCount64() < deadline) {
+    Sleep(1);
+    queued = QueuedOutput(H(handle));
+  }
+  // What the device has not taken never reaches it whole: dropped (a command cut short
+  // must not be joined to the next one) and not counted as written.
+  const DWORD left = queued < written ? queued : written;
+  if (written < count || left > 0) PurgeComm(H(handle), PURGE_TXABORT | PURGE_TXCLEAR);
+  return written - left;
 }
 
 void CommWakeReader(TCommDrvRec& rec) {
@@ -179,8 +210,15 @@ std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t co
   DWORD got = 0;
   if (!ReadFile(H(rec.Handle), address, count, &got, &ov)) {
     got = 0;
-    if (GetLastError() != ERROR_IO_PENDING) return 0;
-    if (!GetOverlappedResult(H(rec.Handle), &ov, &got, TRUE)) return 0;
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      if (DeviceGoneError(error)) CommReportGone(rec);
+      return 0;
+    }
+    if (!GetOverlappedResult(H(rec.Handle), &ov, &got, TRUE)) {
+      if (DeviceGoneError(GetLastError())) CommReportGone(rec);
+      return 0;
+    }
     ResetEvent(ov.hEvent);
   }
   return got;
@@ -217,10 +255,14 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
       if (WaitForMultipleObjects(2, both, FALSE, INFINITE) != WAIT_OBJECT_0) CancelIoEx(h, &ov);
       DWORD unused = 0;
       failed = !GetOverlappedResult(h, &ov, &unused, TRUE);
-      if (failed) events = 0;
+      if (failed) {
+        events = 0;
+        if (DeviceGoneError(GetLastError())) CommReportGone(rec);
+      }
       ResetEvent(ov.hEvent);
     } else {
       failed = true;
+      if (DeviceGoneError(GetLastError())) CommReportGone(rec);
     }
     if (failed && !rec.Stop) {
       // No wait to be had (a yanked device, Wine on a pty): pause, never spin, then take
@@ -236,8 +278,12 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
     }
     DWORD errors = 0;
     ::COMSTAT stat{};
-    if (ClearCommError(h, &errors, &stat)) rec.ComStat.cbInQue = stat.cbInQue;
-    else rec.ComStat.cbInQue = 0;
+    if (ClearCommError(h, &errors, &stat)) {
+      rec.ComStat.cbInQue = stat.cbInQue;
+    } else {
+      rec.ComStat.cbInQue = 0;
+      if (DeviceGoneError(GetLastError())) CommReportGone(rec);
+    }
     if (rec.Stop) break;
     if (!(events & EV_RXCHAR)) continue;
     if (CommStoreInput(rec, rec.ComStat.cbInQue,

@@ -105,6 +105,22 @@ def removal_announced_before_the_node_goes(c):
         check(s.wait_state(WAIT_CONNECT, 5), 'connected again')
 
 
+def removal_without_its_notice(c):
+    with connected(c) as (p, s):
+        t0 = time.monotonic()
+        p.unplug(notice=False, hang_up=False)  # udev restarted: no uevent, no hang-up seen
+        check(s.wait_state(WAIT_CONNECTED, 6), 'let go of by the 5 s check')
+        c.figures.append(f'removal without notice or hang-up -> let go of: {(time.monotonic() - t0) * 1000:.0f} ms')
+        s.send('click start')
+        check(s.holds(WAIT_CONNECTED, 1.0), 'the start button writes nothing')
+        p = c.plug()
+        check(s.wait_state(WAIT_CONNECT, 7), 'found again')
+        t0 = time.monotonic()
+        p.unplug(notice=False)  # the hang-up alone
+        check(s.wait_state(WAIT_CONNECTED, 1.5), 'let go of at its hang-up')
+        c.figures.append(f'hang-up without notice -> let go of: {(time.monotonic() - t0) * 1000:.0f} ms')
+
+
 def held_by_another_process(c):
     p = c.plug(serve=True)
     holder = os.open(f'/dev/ttyACM{p.n}', os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
@@ -169,7 +185,7 @@ def write_demo(c, p, s):
 
 
 SCENARIOS = [found_at_startup, plugged_later, unplugged_and_replugged, removal_announced_before_the_node_goes,
-             held_by_another_process, unrelated_devices, demo_with_restart, another_adapter_is_never_opened]
+             removal_without_its_notice, held_by_another_process, unrelated_devices, demo_with_restart, another_adapter_is_never_opened]
 
 passed, failed = run_scenarios(SCENARIOS, WANTED, Context)
 print(f'{passed} passed, {failed} failed')

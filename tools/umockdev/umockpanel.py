@@ -83,29 +83,34 @@ class Panel:
             if line.startswith('RESTART'):
                 self.restarts.put(int(line.split()[1]))
 
-    def unplug(self, announce_only=False):
+    def unplug(self, announce_only=False, notice=True, hang_up=True):
         """Pulls the cable. announce_only: the removal is announced while the device is
-        still listed (udev may deliver it so); finish_removal() then takes it away."""
+        still listed (udev may deliver it so); finish_removal() then takes it away.
+        notice/hang_up False: the removal's uevent is lost, the line is not hung up."""
         self.gone = True
         if self.sim:
             self.sim.kill()
             self.sim.wait()
-        # A real unplug hangs up the line under the program's open descriptor.
-        null = os.open('/dev/null', os.O_RDWR)
-        os.dup2(null, self.fd)
-        os.close(null)
-        for p in self.syspaths:
+            self.sim = None
+        if hang_up:
+            # A real unplug hangs up the line under the program's open descriptor.
+            null = os.open('/dev/null', os.O_RDWR)
+            os.dup2(null, self.fd)
+            os.close(null)
+        for p in self.syspaths if notice else []:
             self.tb.uevent(p, 'remove')
         if not announce_only:
-            self.finish_removal()
+            self.finish_removal(close_line=hang_up)
 
-    def finish_removal(self):
-        if not self.listed:
-            return
-        self.listed = False
-        for p in self.syspaths:
-            self.tb.remove_device(p)
-        os.close(self.fd)
+    def finish_removal(self, close_line=True):
+        if self.listed:
+            self.listed = False
+            for p in self.syspaths:
+                self.tb.remove_device(p)
+        # Closing our side of the line hangs it up too.
+        if close_line and self.fd is not None:
+            os.close(self.fd)
+            self.fd = None
 
 
 class Rig:

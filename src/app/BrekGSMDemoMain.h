@@ -131,7 +131,7 @@ class TBrekGSMDemoMainForm {
 
  private:
   // The step of the connection whose answer is awaited.
-  enum class ConnectStep { None, Version, Password, Serial, Unusable };
+  enum class ConnectStep { None, Version, Password, Serial };
   void AwaitStep(ConnectStep step);
   void AskStepAgain();
   void GiveUpOnPort();
@@ -149,6 +149,8 @@ class TBrekGSMDemoMainForm {
   void DispatchLine();
   bool IsLateScriptReply(const std::string& upperLine) const;
   void DropInterruptedScript();
+  // A panel that answered with something of no use: said once an opening.
+  void ReportUnusableAnswer(const char* operation, const std::string& why);
   // A payment button: send its command and show its situation, guarded under its name.
   void SwitchSituation(const char* operation, const char* command, TProgrammState state);
   Timer* CreateOneShot(unsigned ms, void (TBrekGSMDemoMainForm::*handler)(Timer*));
@@ -165,6 +167,8 @@ class TBrekGSMDemoMainForm {
   ConnectStep AwaitedStep_ = ConnectStep::None;
   unsigned StepWaitedMs_ = 0;  // since the step's first question
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
+  bool WrongPasswordAnswered_ = false;  // this opening's refusal is being shown
+  bool UnusableReported_ = false;
   std::uint64_t ArrivedAtSend_ = 0;  // the port's byte count when the last script command went out
   // The state and account the window shows: a line repeated by the panel does not lay out
   // the window again.

@@ -63,7 +63,6 @@ void TBrekGSMDemoMainForm::AskStepAgain() {
       LastCommand = "ZOLVA_SN?";
       SendCommand(LastCommand);
       break;
-    case ConnectStep::Unusable:  // it answered; asking again gets the same answer
     case ConnectStep::None:
       break;
   }

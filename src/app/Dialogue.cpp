@@ -107,8 +107,8 @@ void TBrekGSMDemoMainForm::OnComPortReceiveData() {
       if (!ComPort) break;
       TComPortKX& port = *ComPort;
       const std::uint8_t* ring = port.InpBuf();
-      const std::int32_t size = port.InpBufSize();
-      const std::size_t cap = static_cast<std::size_t>(size);
+      std::int32_t size = port.InpBufSize();
+      std::size_t cap = static_cast<std::size_t>(size);
       auto append = [&](std::int32_t from, std::int32_t count) {
         if (LineOverlong_) return;
         if (InputLine.size() + static_cast<std::size_t>(count) > cap) {
@@ -143,7 +143,14 @@ void TBrekGSMDemoMainForm::OnComPortReceiveData() {
           port.SetInpBufRead(false);
           n = 0;
           DispatchLine();
-          if (!ComPort || port.InpBuf() != ring) break;  // the port was replaced meanwhile
+          if (!ComPort) break;
+          // The dispatch may have closed and opened the port again (the wait after "TIME="
+          // runs the loop): the ring then starts anew, so the scan goes on from its start.
+          ring = port.InpBuf();
+          size = port.InpBufSize();
+          cap = static_cast<std::size_t>(size);
+          index = port.StartInInpBuf();
+          continue;
         }
         if (index >= size) {
           port.SetInpBufRead(true);
@@ -232,7 +239,10 @@ void TBrekGSMDemoMainForm::CheckConnectedDevice() {
   Guarded("TBrekGSMDemoMainForm.CheckConnectedDevice", [&] {
     if (!CheckHardVersionBranch("5.1", FirmwareVersion) && !CheckHardVersionBranch("5.2", FirmwareVersion)) {
       CurrentState = psWaitConnect;
-      AwaitStep(ConnectStep::Unusable);  // held but of no use: let go of in time
+      // An answer, not a silence: asking again or reopening gets the same one.
+      AwaitStep(ConnectStep::None);
+      ReportUnusableAnswer("TBrekGSMDemoMainForm.CheckConnectedDevice", "answered the version " + FirmwareVersion +
+                                                                            ", of a firmware family not supported");
       return;
     }
     const int build = CheckHardVersion(kBuildReference, FirmwareVersion);
@@ -310,26 +320,39 @@ void TBrekGSMDemoMainForm::NewString(const std::string& line) {
         AwaitStep(CurrentState == psWaitConnect ? ConnectStep::Serial : ConnectStep::None);
       } else if (ContainsTextNoCase(line, "WRONG PASSWORD")) {
         AwaitStep(ConnectStep::None);  // answered: the message says what to do
-        StartWrongPasswordTimer();
+        // Once an opening: a question asked again is refused again.
+        if (!WrongPasswordAnswered_) StartWrongPasswordTimer();
+        WrongPasswordAnswered_ = true;
       }
       return;
     }
     const auto at = line.find("ZOLVA_SN=");
     if (LastCommand == "ZOLVA_SN?" && at != std::string::npos) {
       const std::string value = line.substr(at + 9);
+      bool usable = false;
       if (value != "NOT SET") {
         SerialNumber = -1;
         if (const auto number = TryStrToInt(value)) {
+          usable = true;
           SerialNumber = *number;
           AccountNumber = static_cast<std::int32_t>(static_cast<std::uint32_t>(*number) % 10000u);
           CurrentState = psConnected;
-          AwaitStep(ConnectStep::None);
           PassedOverPort_ = -1;
         }
       }
+      AwaitStep(ConnectStep::None);  // answered: the same question gets the same answer
+      if (!usable && CurrentState == psWaitConnect)
+        ReportUnusableAnswer("TBrekGSMDemoMainForm.NewString", "answered \"ZOLVA_SN=" + value + "\", no serial number");
       ShowCurrentState();
     }
   });
+}
+
+void TBrekGSMDemoMainForm::ReportUnusableAnswer(const char* operation, const std::string& why) {
+  if (UnusableReported_) return;
+  UnusableReported_ = true;
+  WriteErrLog(std::string(operation) + ": COM" + std::to_string(ComPort ? ComPort->PortNumber() : -1) + ": " + why +
+              "; the port is kept open and nothing more is sent to it");
 }
 
 void TBrekGSMDemoMainForm::OnComPortOpen() {
@@ -338,6 +361,8 @@ void TBrekGSMDemoMainForm::OnComPortOpen() {
     InputLine.clear();
     InputLineLength = 0;
     LineOverlong_ = false;
+    WrongPasswordAnswered_ = false;
+    UnusableReported_ = false;
     StartMain();
     AwaitStep(ConnectStep::Version);
   });

@@ -55,7 +55,7 @@ void TBrekGSMDemoMainForm::SetPortDefault() {
 
 void TBrekGSMDemoMainForm::DestroyPort() {
   if (!ComPort) return;
-  ComPort->SetActive(false);
+  ClosePort();  // the lines still in the ring reach the traffic log
   ComPort.reset();
 }
 

@@ -107,6 +107,7 @@ void TBrekGSMDemoMainForm::OnApplicationException(const std::exception& e) {
 
 void TBrekGSMDemoMainForm::InitCaption() {
   Guarded("TBrekGSMDemoMainForm.InitCaption", [&] {
+    Shown_.reset();  // a state drawn before the captions existed was drawn blank
     MainWindowControls& w = W();
     w.StartDemoButton.SetCaption(GetCaption("StartDemoButton_Caption"));
     w.MoneyLittleButton.SetCaption(GetCaption("MoneyLittleButton_Caption"));
@@ -155,6 +156,11 @@ void TBrekGSMDemoMainForm::ReadIniFile() {
     std::string errorLog;
     // "Beside the program" unless an installed program may not write there.
     if (errors.empty())
+      errorLog = DefaultLogFolder(ProgramFolder_, Context_.folders) + kDefaultErrorLog;
+    else if (FolderExists(errors))
+      // A folder named: the log goes into it (as a file name it could never be opened).
+      errorLog = (FileNamePart(errors).empty() ? errors : errors + kPathSeparators[0]) + kDefaultErrorLog;
+    else if (FileNamePart(errors).empty())
       errorLog = DefaultLogFolder(ProgramFolder_, Context_.folders) + kDefaultErrorLog;
     else if (!FolderExists(FolderPart(errors)))
       errorLog = DefaultLogFolder(ProgramFolder_, Context_.folders) + FileNamePart(errors);

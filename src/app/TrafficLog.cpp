@@ -3,6 +3,7 @@
 
 #include "app/BrekGSMDemoMain.h"
 #include "common/Clock.h"
+#include "common/CommonUtils.h"
 #include "common/Exceptions.h"
 #include "common/Guard.h"
 
@@ -18,13 +19,8 @@ std::string TrafficTimeStamp() {
 }
 
 void AppendTrafficLine(const std::string& file, const char* marker, const std::string& text) {
-  // Appends to an existing file, creates a missing one, never truncates.
-  std::FILE* f = std::fopen(file.c_str(), "ab");
-  if (!f) throw EInOutError("Cannot open the traffic log " + file);
-  const std::string line = TrafficTimeStamp() + marker + text + "\r\n";
-  const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed) throw EInOutError("Cannot write the traffic log " + file);
+  if (!AppendWhole(file, TrafficTimeStamp() + marker + text + "\r\n"))
+    throw EInOutError("Cannot write the traffic log " + file);
 }
 
 }  // namespace

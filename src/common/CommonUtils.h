@@ -15,6 +15,9 @@ void WriteErrLog(std::string_view text);
 void LogException(const std::exception& e, std::string_view operation);
 // An empty path restores the default "ErrLog.txt" in the current directory.
 void SetErrorLogFileName(std::string_view path);
+// Appends line to file, created when missing; false when it did not go in whole, and then
+// nothing of it stays (a fragment would start the next entry's line).
+bool AppendWhole(const std::string& file, std::string_view line);
 std::string ErrorLogFileName();  // the file the next entry goes to
 // The stamp of an entry: short date, blank, long time; the date alone at 00:00:00.
 std::string ErrorLogTimeStamp(const LocalDateTime& t);

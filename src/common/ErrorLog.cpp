@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -22,23 +23,33 @@ std::string& Name() {
 
 void AppendEntry(const std::string& text) noexcept {
   try {
-    const std::string file = ErrorLogFileName();
-    // "ab" appends to an existing log and creates a missing one; it never truncates.
-    std::FILE* f = std::fopen(file.c_str(), "ab");
-    if (!f) return;
     std::string line = ErrorLogTimeStamp(NowLocal());
     line += ": ";
     line += text;
     line += "\r\n";
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fflush(f);
-    std::fclose(f);
+    AppendWhole(ErrorLogFileName(), line);
   } catch (...) {
     // The error log is the last resort; a lost entry must never reach the caller.
   }
 }
 
 }  // namespace
+
+bool AppendWhole(const std::string& file, std::string_view line) {
+  // "ab" appends to an existing file and creates a missing one; it never truncates.
+  std::FILE* f = std::fopen(file.c_str(), "ab");
+  if (!f) return false;
+  const long before = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+  const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+  const bool flushed = std::fflush(f) == 0;
+  const bool closed = std::fclose(f) == 0;
+  if (written && flushed && closed) return true;
+  if (before >= 0) {
+    std::error_code ignored;
+    std::filesystem::resize_file(file, static_cast<std::uintmax_t>(before), ignored);
+  }
+  return false;
+}
 
 std::string ErrorLogFileName() {
   std::lock_guard lock(NameMutex());

@@ -34,15 +34,16 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
-IniTable IniTable::Parse(std::string_view text) {
+IniTable IniTable::Parse(std::string_view text, bool textAfterSection) {
   IniTable table;
   Section* current = nullptr;
   // Views into the text: a settings file or the caption table is parsed without a copy a line.
   ForEachLine(text, [&](std::string_view raw) {
     const std::string_view line = Stripped(raw);
     if (line.empty() || line[0] == ';') return;
-    if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
-      table.sections_.push_back(Section{std::string(Stripped(line.substr(1, line.size() - 2))), {}});
+    const auto close = textAfterSection ? line.find(']') : line.size() - 1;
+    if (line.front() == '[' && close != std::string_view::npos && line[close] == ']' && close >= 1) {
+      table.sections_.push_back(Section{std::string(Stripped(line.substr(1, close - 1))), {}});
       current = &table.sections_.back();
       return;
     }

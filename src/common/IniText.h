@@ -20,7 +20,9 @@ class IniTable {
   // Lines split at CR LF, CR or LF and stripped of characters 0x20 and below at both
   // ends; empty lines and ";" lines skipped; "[name]" opens a section; "key=value" with
   // both parts stripped; lines before the first section and lines without "=" ignored.
-  static IniTable Parse(std::string_view text);
+  // textAfterSection: a section line may go on after its "]" (a comment, say), as
+  // profile files do.
+  static IniTable Parse(std::string_view text, bool textAfterSection = false);
 
   // The value of the first matching entry, or nullptr.
   const std::string* Find(std::string_view section, std::string_view key) const;

@@ -10,7 +10,9 @@ namespace brek {
 std::string ProfileString(std::string_view text, std::string_view section, std::string_view key,
                           std::string_view defaultValue) {
   std::string value(defaultValue);
-  const IniTable table = IniTable::Parse(text);
+  // Notepad's UTF-8 files begin with a byte-order mark.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const IniTable table = IniTable::Parse(text, true);
   if (const std::string* found = table.Find(section, key)) {
     value = *found;
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())

@@ -99,13 +99,9 @@ std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommR
     std::lock_guard lock(rec.RingMutex);
     received = rec.ReceivedBytes.fetch_add(static_cast<std::int32_t>(got)) + static_cast<std::int32_t>(got);
     rec.Arrived += got;
-    if (rec.InpBufRead) {
-      notify = false;
-      if (received >= size) {
-        rec.ReceivedBytes = 0;
-        rec.StartInInpBuf = 0;
-      }
-    }
+    // A consumer busy with the ring gets no notice; a ring it fills meanwhile is full, not
+    // emptied: the reader waits for room as at any other time.
+    if (rec.InpBufRead) notify = false;
   }
   if (notify && rec.OnReceive) rec.OnReceive();
   return got;
@@ -114,7 +110,7 @@ std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommR
 void CommTakeBytes(TCommDrvRec& rec, std::int32_t count) {
   std::lock_guard lock(rec.RingMutex);
   const std::int32_t held = rec.ReceivedBytes.load();
-  if (count > held) count = held;  // the reader emptied a full ring meanwhile
+  if (count > held) count = held;  // never more than is held
   if (count <= 0) return;
   std::int32_t start = rec.StartInInpBuf.load() + count;
   if (rec.InpBufSize > 0) start %= rec.InpBufSize;
@@ -152,8 +148,11 @@ void CommEmptyRing(TCommDrvRec& rec) {
 }
 
 void CommRingRestart(TCommDrvRec& rec) {
+  // The take already wrapped the start to the ring's beginning. Moving it anywhere else
+  // would move what a reader is storing at the position it computed from the old start.
   std::lock_guard lock(rec.RingMutex);
-  rec.StartInInpBuf.store(0);
+  const std::int32_t start = rec.StartInInpBuf.load();
+  if (rec.InpBufSize > 0 && start >= rec.InpBufSize) rec.StartInInpBuf.store(start % rec.InpBufSize);
 }
 
 }  // namespace brek

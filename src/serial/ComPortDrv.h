@@ -49,8 +49,8 @@ struct TCommDrvRec {
   std::uint8_t* InpBuf = nullptr;  // the ring; owned by the port object
   std::int32_t InpBufSize = 0;
   // Shared with the reader thread. Changes of ReceivedBytes and StartInInpBuf from either
-  // side go through RingMutex, so the reader's addition, its full-ring drop and the
-  // consumer's take never interleave or get lost.
+  // side go through RingMutex, so the reader's addition and the consumer's take never
+  // interleave or get lost.
   std::atomic<std::int32_t> ReceivedBytes{0};
   std::atomic<std::int32_t> StartInInpBuf{0};
   std::atomic<bool> InpBufRead{false};
@@ -85,7 +85,7 @@ std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t co
 
 // Steps of the reader after a wake-up with input queued: limit to the free space, store in
 // one or two pieces through read (which returns the bytes it got), count them, and notify
-// unless the consumer is busy (a full ring is then emptied). Shared by every backend.
+// unless the consumer is busy. Shared by every backend.
 using CommReadFn = std::function<std::uint32_t(std::uint8_t* address, std::uint32_t count)>;
 std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommReadFn& read);
 
@@ -113,7 +113,7 @@ bool SystemCommProbe(std::int32_t number);
 
 // The consumer's side of the ring, each change atomic with respect to the reader.
 void CommTakeBytes(TCommDrvRec& rec, std::int32_t count);   // start += count, received -= count
-void CommRingRestart(TCommDrvRec& rec);                     // start := 0 at the end of the block
+void CommRingRestart(TCommDrvRec& rec);                     // the start back at the block's beginning
 // Platform: a reader that waits for room in a full ring goes on (the consumer made some).
 void CommWakeReader(TCommDrvRec& rec);
 // The closing's emptying of the ring: nothing held, nothing being read.

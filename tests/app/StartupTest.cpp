@@ -61,6 +61,11 @@ TEST_F(Startup, TheStartStateHoldsWhateverHappenedBeforeTheStartupTimer) {
   EXPECT_EQ(form->SerialNumber, -1);
   EXPECT_EQ(form->AccountNumber, 0);
   EXPECT_FALSE(form->DeviceReady || form->UsePassword || form->LoadDemoPending || form->ScriptRunning);
+  // A state drawn before the captions exist is drawn again once they do.
+  Start(false);
+  form->ShowCurrentState();
+  ui->Advance(1);
+  EXPECT_FALSE(window.ProgrammStateInfoLabel.HTMLText().empty());
 }
 
 TEST_F(Startup, AStartScriptWithoutCommandsEndsTheProgramWithAMessageAndNoWindow) {
@@ -130,6 +135,19 @@ TEST_F(Startup, ErrorLogSettingFallsBackToTheProgramFolder) {
   WriteSettings("ErrorLogFileName=Plain.log\r\n");  // no folder part: beside the program
   Start();
   EXPECT_EQ(ErrorLogFileName(), (Dir() / "Plain.log").string());
+  form.reset();
+
+  // A folder named, with or without its separator: the log goes into it.
+  for (const std::string& folder : {(Dir() / "elsewhere").string(), (Dir() / "elsewhere").string() + "/"}) {
+    WriteSettings("ErrorLogFileName=" + folder + "\r\n");
+    Start();
+    EXPECT_EQ(ErrorLogFileName(), (Dir() / "elsewhere" / "ErrorLog.log").string()) << folder;
+    form.reset();
+  }
+  // As Notepad saves it: a byte-order mark first, a comment after the section's name.
+  WriteFile(Dir() / "BrekGSMDemo.ini", "\xEF\xBB\xBF[ProgrammSet] ; the demonstrator's\r\nErrorLogFileName=Noted.log\r\n");
+  Start();
+  EXPECT_EQ(ErrorLogFileName(), (Dir() / "Noted.log").string());
 }
 
 TEST_F(Startup, ExceptionsThatEscapeAHandlerAreLoggedAndShowNothing) {

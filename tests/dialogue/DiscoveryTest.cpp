@@ -178,6 +178,30 @@ TEST_F(Discovery, ThePanelLeavingDuringTheWaitAfterTimeKeepsTheCompletionForItsR
   EXPECT_EQ(after[0], "VERSION?");
   EXPECT_EQ(after[2], "ARM_IGNORE_TAMPER=1");
   EXPECT_EQ(after[3].rfind("TIME=", 0), 0u);
+
+  // Pulled and back 5 ms later, both inside that wait: the new opening's ring starts anew,
+  // and a long line before the version answer must not be framed from the old offset.
+  const std::string longLine(40, 'L');
+  std::unique_ptr<Timer> replug;
+  pulled = false;
+  panel->afterWrite = [&](const std::string& bytes) {
+    if (!pulled && bytes.rfind("TIME=", 0) == 0) {
+      pulled = true;
+      panel->Model().Config().answerFor["VERSION?"] = longLine + "\r\nBrek GSM Main ver=5.1.10.6";
+      panel->Unplug();
+      replug = ui->CreateTimer(5, true, [&] { panel->Plug(); });
+    }
+  };
+  window.EndDemoButton.Click();
+  Run(10000);
+  window.StartDemoButton.Click();
+  Run(10000);
+  ASSERT_TRUE(pulled);
+  EXPECT_EQ(form->CurrentState, psDemoLoaded);
+  for (const auto& l : TrafficLog())
+    if (l.find(" IN:  L") != std::string::npos) {
+      EXPECT_EQ(l.substr(l.find(" IN:  ") + 6), longLine) << l;
+    }
 }
 
 }  // namespace

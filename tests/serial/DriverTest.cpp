@@ -184,7 +184,7 @@ TEST_F(Driver, AFullRingReadsNothingUntilRoomIsMadeThenWhatWaitedArrives) {
   EXPECT_GT(notices, before);
 }
 
-TEST_F(Driver, BytesArrivingWhileTheConsumerIsBusyGiveNoNoticeAndAFullRingIsEmptied) {
+TEST_F(Driver, BytesArrivingWhileTheConsumerIsBusyGiveNoNoticeAndAFullRingKeepsEveryByte) {
   Use(8);
   ASSERT_TRUE(CommOpen(rec));
   rec.InpBufRead = true;
@@ -192,14 +192,20 @@ TEST_F(Driver, BytesArrivingWhileTheConsumerIsBusyGiveNoNoticeAndAFullRingIsEmpt
   ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 3; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(notices, 0);
-  pty.Write("defgh");
-  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 0; }));
-  EXPECT_EQ(rec.StartInInpBuf, 0);
+  pty.Write("defghij");  // two more than there is room for, the consumer still busy
+  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 8; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(rec.ReceivedBytes, 8) << "a full ring is full, not emptied";
+  EXPECT_EQ(Ring(), "abcdefgh");
   EXPECT_EQ(notices, 0);
+  CommTakeBytes(rec, 3);  // room made while still busy (the room wake)
+  ASSERT_TRUE(WaitFor([&] { return rec.ReceivedBytes == 7; }));
+  EXPECT_EQ(Ring().substr(0, 2), "ij") << "what waited follows in order";
   rec.InpBufRead = false;
   pty.Write("x");
   ASSERT_TRUE(WaitFor([&] { return notices == 1; }));
-  EXPECT_EQ(rec.ReceivedBytes, 1);
+  EXPECT_EQ(rec.ReceivedBytes, 8);
+  EXPECT_EQ(rec.StartInInpBuf, 3);
 }
 
 TEST_F(Driver, ClosingWakesAWaitingReaderWhichEndsWithoutReadingOrNotice) {

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #ifndef _WIN32
 #include <locale.h>
+#include <signal.h>
+#include <sys/resource.h>
 #endif
 
 #include "common/CommonUtils.h"
@@ -70,6 +72,24 @@ TEST_F(ErrorLogFile, AnUnwritableLogIsSkippedSilently) {
   SetErrorLogFileName((Dir() / "missing" / "errors.log").string());
   EXPECT_NO_THROW(WriteErrLog("lost"));
   EXPECT_FALSE(std::filesystem::exists(Dir() / "missing"));
+#ifndef _WIN32
+  // A full disk cuts an entry short: nothing of it stays, the next starts its own line.
+  SetErrorLogFileName(ErrorLogPath().string());
+  WriteErrLog("first");
+  const std::string before = ReadFile(ErrorLogPath());
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit tight = saved;
+  tight.rlim_cur = before.size() + 10;
+  setrlimit(RLIMIT_FSIZE, &tight);
+  WriteErrLog(std::string(100, 'x'));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(ReadFile(ErrorLogPath()), before);
+  WriteErrLog("next");
+  EXPECT_EQ(ReadFile(ErrorLogPath()), before + Stamp() + ": next\r\n");
+#endif
 }
 
 TEST_F(ErrorLogFile, AtExactlyMidnightTheStampIsTheDateAlone) {

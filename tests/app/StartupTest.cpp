@@ -138,7 +138,7 @@ TEST_F(Startup, ErrorLogSettingFallsBackToTheProgramFolder) {
   form.reset();
 
   // A folder named, with or without its separator: the log goes into it.
-  for (const std::string& folder : {(Dir() / "elsewhere").string(), (Dir() / "elsewhere").string() + "/"}) {
+  for (const std::string& folder : {(Dir() / "elsewhere").string(), (Dir() / "elsewhere" / "").string()}) {
     WriteSettings("ErrorLogFileName=" + folder + "\r\n");
     Start();
     EXPECT_EQ(ErrorLogFileName(), (Dir() / "elsewhere" / "ErrorLog.log").string()) << folder;

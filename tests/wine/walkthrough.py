@@ -270,6 +270,13 @@ def pulled_mid_script(c):
     c.program.click(START)
     check(wait_for(lambda: any(x.startswith('TIME=') for x in c.heard()[again:]), 30), 'the next demonstration succeeds')
     check(c.heard()[again:again + len(script_commands(3456))] == script_commands(3456), 'written whole this time')
+    # Gone from the device list and its notice lost (the line not hung up either): the 5 s
+    # check, which runs while connected too, lets go of it.
+    time.sleep(1)
+    c.wine.helper('undeclare')
+    gone = time.monotonic()
+    check(wait_for(lambda: shot(c, 'pulled-unnoticed') == waiting, 8), 'let go of without a notice')
+    c.figures.append(f'gone without a notice -> waiting shown: {(time.monotonic() - gone) * 1000:.0f} ms')
     check(c.other_opens.count() == 0, f'COM6 was opened {c.other_opens.count()} times')
 
 

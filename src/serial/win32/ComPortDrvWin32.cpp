@@ -44,7 +44,7 @@ bool DeviceGoneError(DWORD error) {
     case ERROR_OPERATION_ABORTED:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
-    case ERROR_NO_SUCH_DEVICE:
+    case 433:  // ERROR_NO_SUCH_DEVICE, missing from these headers
       return true;
     default:
       return false;

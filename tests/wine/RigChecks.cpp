@@ -264,9 +264,16 @@ int main(int argc, char** argv) {
     Port p;
     if (!p.Open(first) || p.Ask("VERSION?", 3000).empty()) Report(false, "opened again for the pull", "no answer");
     Sleep(200);
+    int gone = 0;
+    p.port.OnDeviceGone = [&](TComPortKX*) { ++gone; };
     Request("pull");
     if (Answer("pulled", 20000).empty()) Report(false, "the cable pulled", "the harness did not pull it");
     const auto pulled = Clock::now();
+    test::RunRealTime(p.ui, [&] { return gone > 0; }, 2000);
+    const double heard = MsSince(pulled);
+    test::RunRealTime(p.ui, [] { return false; }, 300);
+    Report(gone == 1, "the reader reports the pulled device, once",
+           std::to_string(gone) + " reports, the first " + Ms(heard) + " after the pull");
     bool lost = false;
     while (!lost && MsSince(pulled) < 3000) {
       lost = !p.Send("");

@@ -280,6 +280,29 @@ def cable_pulled_at_ten_points(c, panel, other):
     check(len([x for x in c.heard()[start:] if x]) >= script, 'written whole')
 
 
+def pulled_while_udev_is_down(c, panel, other):
+    """udev stopped: the pull reaches the program as no notice, only as the line's hang-up and
+    the device gone from the list."""
+    panel.serve()
+    s = c.start()
+    check(s.wait_state(CONNECTED, 30), 'connected')
+    subprocess.run(['pkill', '-x', 'systemd-udevd'], check=False)
+    time.sleep(0.5)
+    mark = len(c.heard())
+    s.send('click start')
+    check(wait_for(lambda: len(c.heard()) >= mark + 10, 30), 'the script under way')
+    pulled = time.monotonic()
+    panel.unplug()
+    check(s.wait_state(WAITING, 6), 'let go of without a notice')
+    c.figures.append(f'pulled with udev stopped -> waiting: {(time.monotonic() - pulled) * 1000:.0f} ms')
+    subprocess.run(['/lib/systemd/systemd-udevd', '--daemon'], check=False, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    panel.plug()
+    check(s.wait_state(CONNECTED, 15), 'connected again')
+    check(LOADED not in s.seen, 'the cut script was never shown as written')
+
+
 def a_panel_that_stops_reading(c, panel, other):
     """The gadget side is held but not read: the host's output queue fills and stays full."""
     panel.serve()
@@ -448,7 +471,7 @@ def windows_driver(c, panel, other):
 
 
 SCENARIOS = [found_by_identity_and_a_whole_demonstration, a_panel_that_loses_its_first_line, cable_pulled_at_ten_points,
-             a_panel_that_stops_reading, held_by_another_process]
+             pulled_while_udev_is_down, a_panel_that_stops_reading, held_by_another_process]
 EXTRA = [soak, windows_driver]  # by name only
 
 

@@ -35,6 +35,7 @@ EXPECTED = [
     'usr/share/icons/hicolor/32x32/apps/brekgsmdemo.png',
     'usr/share/icons/hicolor/48x48/apps/brekgsmdemo.png',
     'usr/share/man/man1/BrekGSMDemo.1.gz',
+    'usr/share/metainfo/invalid.brekgsmdemo.brekgsmdemo.metainfo.xml',
 ]
 
 
@@ -75,6 +76,11 @@ def install(deb, root):
     file_out = run('file', exe).stdout if shutil.which('file') else 'stripped'
     check('not stripped' not in file_out, 'the program is stripped: ' + file_out)
     check(run('readelf', '-S', exe).stdout.count('.debug_info') == 0, 'no debugging sections')
+    # The software centres' entry: valid, and its release the package's version.
+    metainfo = os.path.join(root, EXPECTED[-1])
+    r = run('appstreamcli', 'validate', '--no-net', metainfo)
+    check(r.returncode == 0, 'appstreamcli: ' + r.stdout)
+    check('<release version="1.21.0.50" date="' in open(metainfo).read(), 'the release is the package\'s')
     return exe
 
 

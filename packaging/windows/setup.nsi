@@ -5,6 +5,8 @@ Unicode true
 Target amd64-unicode
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
+; The files packed carry no dates of their own: a rebuild gives the same setup.
+SetDateSave off
 
 !include "MUI2.nsh"
 

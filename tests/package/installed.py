@@ -48,11 +48,21 @@ def run(*args, **kw):
     return subprocess.run(list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
 
 
-def build_package():
-    r = run('cpack', '-G', 'DEB', cwd=BUILD)
-    check(r.returncode == 0, 'cpack: ' + r.stdout[-2000:])
-    deb = os.path.join(BUILD, 'brekgsmdemo_1.21.0.50_amd64.deb')
-    check(os.path.exists(deb), 'the package is named brekgsmdemo_1.21.0.50_amd64.deb')
+def build_package(work):
+    # Built twice, into two folders, with the program's and generated files' dates moved in
+    # between as a rebuild moves them: the two packages are the same bytes.
+    debs = []
+    for n, folder in enumerate((BUILD, os.path.join(work, 'second'))):
+        if n:
+            time.sleep(1.1)
+            for f in [os.path.join(BUILD, 'src/app/BrekGSMDemo')] + glob.glob(os.path.join(BUILD, 'packaging/*.*')):
+                os.utime(f)
+        r = run('cpack', '-G', 'DEB', '-B', folder, cwd=BUILD)
+        check(r.returncode == 0, 'cpack: ' + r.stdout[-2000:])
+        debs.append(os.path.join(folder, 'brekgsmdemo_1.21.0.50_amd64.deb'))
+        check(os.path.exists(debs[-1]), 'the package is named brekgsmdemo_1.21.0.50_amd64.deb')
+    deb = debs[0]
+    check(open(deb, 'rb').read() == open(debs[1], 'rb').read(), 'two builds give the same package')
     fields = run('dpkg-deb', '-f', deb, 'Section', 'Package').stdout
     check('Section: utils' in fields, fields)
     lint = run('lintian', '--allow-root', deb)
@@ -102,7 +112,7 @@ def as_user(path, mode=0o755):
 def main():
     work = tempfile.mkdtemp(prefix='brek-package-')
     os.chmod(work, 0o755)
-    deb = build_package()
+    deb = build_package(work)
     root = os.path.join(work, 'root')
     exe = install(deb, root)
     usr_before = snapshot(os.path.join(root, 'usr'))

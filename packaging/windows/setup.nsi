@@ -18,6 +18,12 @@ SetDateSave off
 
 Name "Брек GSM: демонстрация"
 OutFile "${OUT}"
+!ifdef SIGN
+  ; Signed as it is made (makensis stops if a signing fails): the uninstaller before it is
+  ; packed, the setup once written.
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
 InstallDir "$LOCALAPPDATA\Programs\${NAME}"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 VIProductVersion "${VERSION}"

@@ -1,23 +1,42 @@
 #!/usr/bin/env bash
-# The Windows release: two builds give the same program and setup.
-#   windows.sh <Windows build folder>
+# The Windows release: two builds give the same program and setup; signed with a throwaway
+# certificate, the program, the uninstaller (installed under Wine) and the setup verify against
+# it and a changed file does not; a failed signing says why and leaves no file.
+#   windows.sh <Windows build folder>   (WINEPREFIX: the tests' prefix, left as it is)
 set -euo pipefail
-build=$(realpath "$1")
-pkg=$(cd "$(dirname "$0")/../../packaging/windows" && pwd)
-work=$(mktemp -d /tmp/brek-winpkg.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+build=$(realpath "$1") pkg=$(realpath "$(dirname "$0")/../../packaging/windows")
+work=$(mktemp -d /tmp/brek-winpkg.XXXXXX); cd "$work"; trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL $*" >&2; exit 1; }
-setup=$(echo "$build"/BrekGSMDemo-*-setup.exe)
-name=$(basename "$setup")
+setup=$(echo "$build"/unsigned/BrekGSMDemo-*-setup.exe) name=$(basename "$build"/unsigned/*.exe)
 
-# A second build: the program linked again (later, into another folder; compiling is the same
-# commands on the same sources) and its setup made from it.
-link=$(cd "$build" && ninja -t commands src/app/BrekGSMDemo.exe | tail -1)
-link=${link//-o src\/app\/BrekGSMDemo.exe/-o $work/BrekGSMDemo.exe}
-sleep 1.1
-(cd "$build" && eval "${link//-Wl,--out-implib,src\/libBrekGSMDemo.dll.a/}")
-cmp "$build/src/app/BrekGSMDemo.exe" "$work/BrekGSMDemo.exe" || fail "two builds give different programs"
-"$pkg/make-setup.sh" "$work/BrekGSMDemo.exe" "$work/$name"
-cmp "$setup" "$work/$name" || fail "two builds give different setups"
+# A second build: the program linked again, a second later into another folder (compiling runs
+# the same commands on the same sources), and its setup.
+link=$(cd "$build" && ninja -t commands src/app/BrekGSMDemo.exe | tail -1); sleep 1.1
+link=${link//-Wl,--out-implib,src\/libBrekGSMDemo.dll.a/}
+(cd "$build" && eval "${link//-o src\/app\/BrekGSMDemo.exe/-o $work/BrekGSMDemo.exe}")
+cmp "$build/src/app/BrekGSMDemo.exe" BrekGSMDemo.exe || fail "two builds give different programs"
+"$pkg/make-setup.sh" BrekGSMDemo.exe "$name"; cmp "$setup" "$name" || fail "two builds give different setups"
 
-echo "ok: program and setup the same in two builds"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out ca.pem -days 2 -subj "/CN=BrekGSMDemo test" \
+  -addext extendedKeyUsage=codeSigning 2>/dev/null; printf secret >pass; printf wrong >wrong
+openssl pkcs12 -export -inkey key.pem -in ca.pem -out cert.p12 -passout file:pass
+verify() { osslsigncode verify -CAfile ca.pem -in "$1" >log 2>&1 || fail "$1: $(cat log)"; }
+failing() { # <what the message says> <options...>: nothing left, not even an older unsigned setup
+  mkdir -p out; cp "$setup" out/; touch out/BrekGSMDemo-windows.zip
+  ! "$pkg/package.sh" "$build" out "${@:2}" >log 2>&1 || fail "signed with ${*:2}"
+  grep -qF "$1" log || fail "no '$1' in: $(cat log)"
+  [ -z "$(ls -A out)" ] || fail "left behind: $(ls -A out)"
+}
+failing "certificate file not found: none.p12" --cert none.p12 --password-file pass
+failing "wrong password" --cert cert.p12 --password-file wrong
+failing "time-stamp server http://127.0.0.1:9 did not answer" --cert cert.p12 --password-file pass \
+  --timestamp http://127.0.0.1:9
+
+BREK_SIGN_PKCS12=cert.p12 BREK_SIGN_PASSWORD_FILE=pass "$pkg/package.sh" "$build" signed >/dev/null
+verify "signed/$name"; unzip -q signed/BrekGSMDemo-windows.zip; verify BrekGSMDemo/BrekGSMDemo.exe
+printf X | dd of=BrekGSMDemo/BrekGSMDemo.exe bs=1 seek=4096 conv=notrunc status=none
+! osslsigncode verify -CAfile ca.pem -in BrekGSMDemo/BrekGSMDemo.exe >/dev/null 2>&1 || fail "a changed program verifies"
+# The uninstaller is written by the setup: installed into a copy of the tests' prefix.
+cp -a "$WINEPREFIX" prefix; export WINEPREFIX=$work/prefix
+wine "signed/$name" /S '/D=C:\brek'; wineserver -w; verify prefix/drive_c/brek/Uninstall.exe
+echo "ok: program and setup the same in two builds; program, uninstaller and setup signed and verified"

@@ -49,18 +49,18 @@ def run(*args, **kw):
 
 
 def build_package(work):
-    # Built twice, into two folders, with the program's and generated files' dates moved in
-    # between as a rebuild moves them: the two packages are the same bytes.
+    # Built twice, into two folders, the program's and generated files' dates moved in between
+    # as a rebuild moves them: the same bytes.
     debs = []
-    for n, folder in enumerate((BUILD, os.path.join(work, 'second'))):
-        if n:
+    for folder in (BUILD, os.path.join(work, 'second')):
+        if debs:
             time.sleep(1.1)
             for f in [os.path.join(BUILD, 'src/app/BrekGSMDemo')] + glob.glob(os.path.join(BUILD, 'packaging/*.*')):
                 os.utime(f)
         r = run('cpack', '-G', 'DEB', '-B', folder, cwd=BUILD)
-        check(r.returncode == 0, 'cpack: ' + r.stdout[-2000:])
         debs.append(os.path.join(folder, 'brekgsmdemo_1.21.0.50_amd64.deb'))
-        check(os.path.exists(debs[-1]), 'the package is named brekgsmdemo_1.21.0.50_amd64.deb')
+        check(r.returncode == 0 and os.path.exists(debs[-1]),
+              'cpack: brekgsmdemo_1.21.0.50_amd64.deb ' + r.stdout[-2000:])
     deb = debs[0]
     check(open(deb, 'rb').read() == open(debs[1], 'rb').read(), 'two builds give the same package')
     fields = run('dpkg-deb', '-f', deb, 'Section', 'Package').stdout

@@ -49,8 +49,7 @@ def run(*args, **kw):
 
 
 def build_package(work):
-    # Built twice, into two folders, the program's and generated files' dates moved in between
-    # as a rebuild moves them: the same bytes.
+    # Built twice, into two folders, with the dates a rebuild gives in between: the same bytes.
     debs = []
     for folder in (BUILD, os.path.join(work, 'second')):
         if debs:
@@ -86,11 +85,8 @@ def install(deb, root):
     file_out = run('file', exe).stdout if shutil.which('file') else 'stripped'
     check('not stripped' not in file_out, 'the program is stripped: ' + file_out)
     check(run('readelf', '-S', exe).stdout.count('.debug_info') == 0, 'no debugging sections')
-    # The software centres' entry: valid, and its release the package's version.
-    metainfo = os.path.join(root, EXPECTED[-1])
-    r = run('appstreamcli', 'validate', '--no-net', metainfo)
+    r = run('appstreamcli', 'validate', '--no-net', os.path.join(root, EXPECTED[-1]))  # the software centres' entry
     check(r.returncode == 0, 'appstreamcli: ' + r.stdout)
-    check('<release version="1.21.0.50" date="' in open(metainfo).read(), 'the release is the package\'s')
     return exe
 
 

@@ -3,7 +3,7 @@
 #   windows.sh <Windows build folder>   (WINEPREFIX: the tests' prefix, left as it is)
 set -euo pipefail
 build=$(realpath "$1") pkg=$(realpath "$(dirname "$0")/../../packaging/windows")
-work=$(mktemp -d /tmp/brek-winpkg.XXXXXX); cd "$work"; trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d /tmp/brek-winpkg.XXXXXX); cd "$work"; trap 'kill %1 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL $*" >&2; exit 1; }; setup=$(echo "$build"/unsigned/BrekGSMDemo-*-setup.exe) name=$(basename "$build"/unsigned/*.exe)
 
 # A second build: linked again a second later elsewhere (compiling runs the same commands).
@@ -25,8 +25,9 @@ failing() { # <what the message says> <options...>: nothing left, not even an ol
 }
 failing "certificate file not found: none.p12" --cert none.p12 --password-file pass
 failing "wrong password" --cert cert.p12 --password-file wrong
-failing "time-stamp server http://127.0.0.1:9 did not answer" --cert cert.p12 --password-file pass \
-  --timestamp http://127.0.0.1:9
+python3 -c 'import socket, time; s = socket.create_server(("127.0.0.1", 0)); print(s.getsockname()[1], flush=True)
+time.sleep(600)' >port 2>&1 & until [ -s port ]; do sleep 0.1; done; url=http://127.0.0.1:$(cat port)
+BREK_SIGN_TIMEOUT=2 failing "time-stamp server $url did not answer" --cert cert.p12 --password-file pass --timestamp "$url"
 
 BREK_SIGN_PKCS12=cert.p12 BREK_SIGN_PASSWORD_FILE=pass "$pkg/package.sh" "$build" signed >/dev/null
 verify "signed/$name"; unzip -q signed/BrekGSMDemo-windows.zip; verify BrekGSMDemo/BrekGSMDemo.exe

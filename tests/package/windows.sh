@@ -30,7 +30,7 @@ time.sleep(600)' >port 2>&1 & until [ -s port ]; do sleep 0.1; done; url=http://
 BREK_SIGN_TIMEOUT=2 failing "time-stamp server $url did not answer" --cert cert.p12 --password-file pass --timestamp "$url"
 
 BREK_SIGN_PKCS12=cert.p12 BREK_SIGN_PASSWORD_FILE=pass "$pkg/package.sh" "$build" signed >/dev/null
-verify "signed/$name"; unzip -q signed/BrekGSMDemo-windows.zip; verify BrekGSMDemo/BrekGSMDemo.exe
+verify "signed/$name"; python3 -m zipfile -e signed/BrekGSMDemo-windows.zip .; verify BrekGSMDemo/BrekGSMDemo.exe
 printf X | dd of=BrekGSMDemo/BrekGSMDemo.exe bs=1 seek=4096 conv=notrunc status=none
 ! osslsigncode verify -CAfile ca.pem -in BrekGSMDemo/BrekGSMDemo.exe >/dev/null 2>&1 || fail "a changed program verifies"
 # The uninstaller is written by the setup: installed into a copy of the tests' prefix.

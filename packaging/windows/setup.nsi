@@ -5,6 +5,8 @@ Unicode true
 Target amd64-unicode
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
+; The files packed carry no dates of their own: a rebuild gives the same setup.
+SetDateSave off
 
 !include "MUI2.nsh"
 
@@ -16,6 +18,12 @@ SetCompressor /SOLID lzma
 
 Name "Брек GSM: демонстрация"
 OutFile "${OUT}"
+!ifdef SIGN
+  ; Signed as it is made (makensis stops if a signing fails): the uninstaller before it is
+  ; packed, the setup once written.
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
 InstallDir "$LOCALAPPDATA\Programs\${NAME}"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 VIProductVersion "${VERSION}"

@@ -35,6 +35,7 @@ EXPECTED = [
     'usr/share/icons/hicolor/32x32/apps/brekgsmdemo.png',
     'usr/share/icons/hicolor/48x48/apps/brekgsmdemo.png',
     'usr/share/man/man1/BrekGSMDemo.1.gz',
+    'usr/share/metainfo/invalid.brekgsmdemo.brekgsmdemo.metainfo.xml',
 ]
 
 
@@ -47,11 +48,20 @@ def run(*args, **kw):
     return subprocess.run(list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
 
 
-def build_package():
-    r = run('cpack', '-G', 'DEB', cwd=BUILD)
-    check(r.returncode == 0, 'cpack: ' + r.stdout[-2000:])
-    deb = os.path.join(BUILD, 'brekgsmdemo_1.21.0.50_amd64.deb')
-    check(os.path.exists(deb), 'the package is named brekgsmdemo_1.21.0.50_amd64.deb')
+def build_package(work):
+    # Built twice, into two folders, with the dates a rebuild gives in between: the same bytes.
+    debs = []
+    for folder in (BUILD, os.path.join(work, 'second')):
+        if debs:
+            time.sleep(1.1)
+            for f in [os.path.join(BUILD, 'src/app/BrekGSMDemo')] + glob.glob(os.path.join(BUILD, 'packaging/*.*')):
+                os.utime(f)
+        r = run('cpack', '-G', 'DEB', '-B', folder, cwd=BUILD)
+        debs.append(os.path.join(folder, 'brekgsmdemo_1.21.0.50_amd64.deb'))
+        check(r.returncode == 0 and os.path.exists(debs[-1]),
+              'cpack: brekgsmdemo_1.21.0.50_amd64.deb ' + r.stdout[-2000:])
+    deb = debs[0]
+    check(open(deb, 'rb').read() == open(debs[1], 'rb').read(), 'two builds give the same package')
     fields = run('dpkg-deb', '-f', deb, 'Section', 'Package').stdout
     check('Section: utils' in fields, fields)
     lint = run('lintian', '--allow-root', deb)
@@ -75,6 +85,8 @@ def install(deb, root):
     file_out = run('file', exe).stdout if shutil.which('file') else 'stripped'
     check('not stripped' not in file_out, 'the program is stripped: ' + file_out)
     check(run('readelf', '-S', exe).stdout.count('.debug_info') == 0, 'no debugging sections')
+    r = run('appstreamcli', 'validate', '--no-net', os.path.join(root, EXPECTED[-1]))  # the software centres' entry
+    check(r.returncode == 0, 'appstreamcli: ' + r.stdout)
     return exe
 
 
@@ -96,7 +108,7 @@ def as_user(path, mode=0o755):
 def main():
     work = tempfile.mkdtemp(prefix='brek-package-')
     os.chmod(work, 0o755)
-    deb = build_package()
+    deb = build_package(work)
     root = os.path.join(work, 'root')
     exe = install(deb, root)
     usr_before = snapshot(os.path.join(root, 'usr'))

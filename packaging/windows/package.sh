@@ -20,8 +20,10 @@ while [ $# -gt 0 ]; do
   shift 2
 done
 
-setup=$(echo "$build"/unsigned/BrekGSMDemo-*-setup.exe)
-[ -f "$setup" ] || fail "no setup in $build: build the Windows program first"
+# This build's version: older versions' setups may still lie beside it.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+setup=$build/unsigned/BrekGSMDemo-$version-setup.exe
+[ -n "$version" ] && [ -f "$setup" ] || fail "no setup in $build: build the Windows program first"
 name=$(basename "$setup")
 zip=BrekGSMDemo-windows.zip
 mkdir -p "$out"

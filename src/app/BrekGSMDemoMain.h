@@ -167,6 +167,7 @@ class TBrekGSMDemoMainForm {
   ConnectStep AwaitedStep_ = ConnectStep::None;
   unsigned StepWaitedMs_ = 0;  // since the step's first question
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
+  bool PanelNamesListed_ = false;  // the last listing had the panel's device set
   bool WrongPasswordAnswered_ = false;  // this opening's refusal is being shown
   bool UnusableReported_ = false;
   std::uint64_t ArrivedAtSend_ = 0;  // the port's byte count when the last script command went out

@@ -164,9 +164,11 @@ void TBrekGSMDemoMainForm::FillComPortsList() {
 void TBrekGSMDemoMainForm::FillFriendlyNames() {
   Guarded("TBrekGSMDemoMainForm.FillFriendlyNames", [&] {
     std::vector<std::string> set;
+    PanelNamesListed_ = false;
     if (!Context_.devices ||
         !Context_.devices->GetClassDevs(kPanelInstanceId, DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE, set))
       return;
+    PanelNamesListed_ = true;
     for (std::size_t i = 0; i < set.size(); ++i) {
       const std::string name = GetDeviceName(set, i);
       const auto q = name.find("(COM");
@@ -196,22 +198,26 @@ std::string TBrekGSMDemoMainForm::GetDeviceName(const std::vector<std::string>& 
 
 void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
   Guarded("TBrekGSMDemoMainForm.CheckComPortsEnabled", [&] {
-    // The port in use is ours: probing it would only find it held.
-    const std::int32_t inUse = PortOpen() ? ComPort->PortNumber() : DeviceReady ? OpenPortNumber : -1;
+    // The port in use is ours: probing it would only find it held. It is let go of when it
+    // is no longer listed as the panel's (not when the names could not be had at all).
+    std::int32_t inUse = PortOpen() ? ComPort->PortNumber() : DeviceReady ? OpenPortNumber : -1;
     bool found = false;
-    for (auto& rec : PortList) {
+    for (auto& rec : PortList)
       if (rec->Number == inUse) {
         rec->Enabled = true;
-        if (!rec->DeviceName.empty()) found = true;
-      } else if (!rec->DeviceName.empty()) {
-        rec->Enabled = CommProbe(rec->Number);
-      } else {
-        // Only the panel's ports are ever used: opening another raises its DTR and RTS
-        // (a board resets, a modem hangs up) or blocks (a radio port that dials out).
-        rec->Enabled = false;
+        found = !rec->DeviceName.empty();
       }
+    if (inUse != -1 && !found && PanelNamesListed_) {
+      LetGoOfPort();
+      inUse = -1;
     }
-    if (inUse != -1 && !found) LetGoOfPort();
+    for (auto& rec : PortList) {
+      if (rec->Number == inUse) continue;
+      // Only the panel's ports are ever used: opening another raises its DTR and RTS (a
+      // board resets, a modem hangs up) or blocks (a radio port that dials out). Nor is
+      // another panel's port opened every 5 s while one is in use.
+      rec->Enabled = !rec->DeviceName.empty() && inUse == -1 && CommProbe(rec->Number);
+    }
   });
 }
 

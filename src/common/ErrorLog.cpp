@@ -1,6 +1,10 @@
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 #include <string>
 
 #include "common/CommonUtils.h"
@@ -39,16 +43,26 @@ bool AppendWhole(const std::string& file, std::string_view line) {
   // "ab" appends to an existing file and creates a missing one; it never truncates.
   std::FILE* f = std::fopen(file.c_str(), "ab");
   if (!f) return false;
-  const long before = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
-  const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-  const bool flushed = std::fflush(f) == 0;
-  const bool closed = std::fclose(f) == 0;
-  if (written && flushed && closed) return true;
-  if (before >= 0) {
-    std::error_code ignored;
-    std::filesystem::resize_file(file, static_cast<std::uintmax_t>(before), ignored);
+  // Unbuffered: nothing of a cut entry may wait in the stream to be written at its close.
+  std::setvbuf(f, nullptr, _IONBF, 0);
+#if defined(_WIN32)
+  const long long before = _fseeki64(f, 0, SEEK_END) == 0 ? _ftelli64(f) : -1;
+#else
+  const long long before = fseeko(f, 0, SEEK_END) == 0 ? ftello(f) : -1;
+#endif
+  const bool whole = std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0;
+  if (!whole && before >= 0) {
+    // Taken back through the same stream: its name need not be opened again.
+#if defined(_WIN32)
+    if (_chsize_s(_fileno(f), before) != 0) {
+    }
+#else
+    if (ftruncate(fileno(f), static_cast<off_t>(before)) != 0) {
+    }
+#endif
   }
-  return false;
+  const bool closed = std::fclose(f) == 0;
+  return whole && closed;
 }
 
 std::string ErrorLogFileName() {

@@ -57,6 +57,16 @@ TEST_F(Discovery, AnUnrelatedDeviceComingAndGoingWhileConnectingLeavesTheSearchR
   EXPECT_EQ(VersionQueries(), 1);
   EXPECT_EQ(form->CurrentState, psConnected);
   EXPECT_EQ(ProbesOf(7), probes) << "nor probed by the check while connected";
+  // Another panel's port is not opened while one is in use; names not to be had let go of nothing.
+  std::string second = panel->FriendlyName();
+  devices->AddPort({"COM9", second.replace(second.find("COM7"), 4, "COM9"), true}, false);
+  devices->classDevsFail = true;
+  Run(5000);
+  devices->classDevsFail = false;
+  Run(5000);
+  EXPECT_TRUE(panel->Held());
+  EXPECT_EQ(ProbesOf(9), 0);
+  devices->RemovePort("COM9", false);
   // Pulled without a notice, and its hang-up not seen: the check lets go of it.
   window.StartDemoButton.Click();
   Run(10);

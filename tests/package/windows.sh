@@ -4,7 +4,8 @@
 set -euo pipefail
 build=$(realpath "$1") pkg=$(realpath "$(dirname "$0")/../../packaging/windows")
 work=$(mktemp -d /tmp/brek-winpkg.XXXXXX); cd "$work"; trap 'kill %1 2>/dev/null; rm -rf "$work"' EXIT
-fail() { echo "FAIL $*" >&2; exit 1; }; setup=$(echo "$build"/unsigned/BrekGSMDemo-*-setup.exe) name=$(basename "$build"/unsigned/*.exe)
+fail() { echo "FAIL $*" >&2; exit 1; }
+name=BrekGSMDemo-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")-setup.exe setup=$build/unsigned/$name
 
 # A second build: linked again a second later elsewhere (compiling runs the same commands).
 link=$(cd "$build" && ninja -t commands src/app/BrekGSMDemo.exe | tail -1 | sed 's/-Wl,--out-implib,[^ ]*//')

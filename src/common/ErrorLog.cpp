@@ -9,6 +9,7 @@
 
 #include "common/CommonUtils.h"
 #include "common/Exceptions.h"
+#include "common/ProgramPath.h"
 
 namespace brek {
 namespace {
@@ -41,7 +42,7 @@ void AppendEntry(const std::string& text) noexcept {
 
 bool AppendWhole(const std::string& file, std::string_view line) {
   // "ab" appends to an existing file and creates a missing one; it never truncates.
-  std::FILE* f = std::fopen(file.c_str(), "ab");
+  std::FILE* f = OpenFile(file, "ab");
   if (!f) return false;
   // Unbuffered: nothing of a cut entry may wait in the stream to be written at its close.
   std::setvbuf(f, nullptr, _IONBF, 0);

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "common/ProgramPath.h"
+
 namespace brek {
 
 std::string FolderPart(std::string_view path) {
@@ -22,7 +24,7 @@ std::string WithoutExtension(std::string_view fileName) {
 bool FolderExists(const std::string& folder) {
   if (folder.empty()) return false;
   std::error_code ec;
-  return std::filesystem::is_directory(folder, ec);
+  return std::filesystem::is_directory(FileSystemPath(folder), ec);
 }
 
 }  // namespace brek

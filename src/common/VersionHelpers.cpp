@@ -7,6 +7,7 @@
 #include "common/Exceptions.h"
 #include "common/FileVersionInfo.h"
 #include "common/Guard.h"
+#include "common/ProgramPath.h"
 #include "common/Text.h"
 
 namespace brek {
@@ -40,7 +41,7 @@ std::string GetFileVersion(const std::string& fileName) {
   std::string result;
   Guarded("CommonUtils.GetFileVersion", [&] {
     std::error_code ec;
-    if (fileName.empty() || !std::filesystem::exists(fileName, ec)) return;
+    if (fileName.empty() || !std::filesystem::exists(FileSystemPath(fileName), ec)) return;
     const std::uint32_t size = FileVersionInfoSize(fileName);
     if (size == 0) return;
     std::vector<unsigned char> block(size, 0);

@@ -13,6 +13,7 @@ import glob
 import os
 import re
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -24,11 +25,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'support'))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
 from common import OpenCounter, lines, run_scenarios, wait_for  # noqa: E402
+from demo import END, START, Program, Xvfb, walk_through  # noqa: E402
 from subject import Subject  # noqa: E402
 
 SUBJECT, PANEL_SIM, SERIAL_TESTS = sys.argv[1:4]
 # The Windows build's driver checks and its Wine prefix (the windows_driver scenario).
 WINE_CHECKS, WINE_PREFIX = os.environ.get('BREK_WINE_CHECKS'), os.environ.get('BREK_WINE_PREFIX')
+WINE_PROGRAM = os.environ.get('BREK_WINE_PROGRAM')  # the Windows program (windows_program)
 WANTED = sys.argv[4:]
 WAITING, CONNECTED, LOADING, LOADED = 0, 2, 3, 4
 GADGETS = '/sys/kernel/config/usb_gadget'
@@ -109,6 +112,8 @@ class Panel:
         self._held = []
         self.error = None
         self.options = []  # panel-sim's, e.g. a slow start
+        self.on_plug = None  # called with the new node on every plugging
+        self.back_at = None
 
     def serve(self):
         self.stop_serving()
@@ -143,6 +148,9 @@ class Panel:
         # reach the new descriptor. (The host's bytes wait in the driver until it is open.)
         node = self.gadget.plug()
         self.serve()
+        if self.on_plug:
+            self.on_plug(node)
+        self.back_at = time.monotonic()
         return node
 
     def unplug(self):
@@ -391,6 +399,20 @@ def wine_prefix():
     return prefix
 
 
+def name_ports(prefix, ports, declared=''):
+    """Wine's mount manager maps every ttyS, ttyUSB and ttyACM to a COM number of its own when
+    its server starts, over any link made before: COM5 was another maker's ttyACM0 until the
+    ports were named in its registry key. Read when the server starts; declared: more keys."""
+    with open(f'{prefix}/system.reg') as f:
+        registry = f.read()
+    named = ''.join(f'"COM{n}"="{node}"\n' for n, node in ports.items())
+    registry = re.sub(r'(\[Software\\\\Wine\\\\Ports\] \d+\n#time=\w+\n)(?:"COM\d+"=".*"\n)*',
+                      lambda m: m.group(1) + named, registry, count=1)
+    check(named in registry, 'the prefix has the Wine Ports key')
+    with open(f'{prefix}/system.reg', 'w') as f:
+        f.write(registry if declared in registry else registry + declared)
+
+
 def windows_driver(c, panel, other):
     """The Windows program's driver and port object under Wine on the real tty (COM5 and,
     after the pull, COM6 are dosdevices links to the panel's ttyACMn): the steps it asks
@@ -409,17 +431,8 @@ def windows_driver(c, panel, other):
         os.symlink(node, path)
         nodes.append(f'COM{number} {node}')
 
-    # Wine's mount manager maps every ttyS, ttyUSB and ttyACM to a COM number of its own when
-    # its server starts, over any link made before: COM5 was another maker's ttyACM0 until
-    # the ports were named in its registry key.
     node = panel.gadget.node()
-    ports = f'"COM5"="{node}"\n"COM6"="{node}"\n'
-    with open(f'{prefix}/system.reg') as f:
-        registry = f.read()
-    registry = re.sub(r'(\[Software\\\\Wine\\\\Ports\] \d+\n#time=\w+\n)', lambda m: m.group(1) + ports, registry, count=1)
-    check(ports in registry, 'the prefix has the Wine Ports key')
-    with open(f'{prefix}/system.reg', 'w') as f:
-        f.write(registry)
+    name_ports(prefix, {5: node, 6: node})
     nodes.append(f'COM5 {node}')
     env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
     server = open(os.path.join(c.dir, 'wineserver.out'), 'w')
@@ -470,9 +483,206 @@ def windows_driver(c, panel, other):
           f'the checks ended with {proc.returncode}: ' + ' | '.join(said[-12:]))
 
 
+# The panel in the device registry, as Windows lists it: found by SetupAPI by its USB identity.
+DECLARED = r'''
+[System\\CurrentControlSet\\Enum\\USB\\VID_FFFF&PID_2331\\TUVO] 1796841928
+"ClassGUID"="{4d36e978-e325-11ce-bfc1-08002be10318}"
+"FriendlyName"="Brek GSM Virtual COM Port (COM5)"
+
+[System\\CurrentControlSet\\Control\\DeviceClasses\\{86e0d1e0-8089-11d0-9ce4-08003e301f73}\\##?#USB#VID_FFFF&PID_2331#TUVO#{86e0d1e0-8089-11d0-9ce4-08003e301f73}] 1796841928
+"DeviceInstance"="USB\\VID_FFFF&PID_2331\\TUVO"
+
+[System\\CurrentControlSet\\Control\\DeviceClasses\\{86e0d1e0-8089-11d0-9ce4-08003e301f73}\\##?#USB#VID_FFFF&PID_2331#TUVO#{86e0d1e0-8089-11d0-9ce4-08003e301f73}\\#\\Control] 1796841928
+"Linked"=dword:00000001
+'''
+
+
+def first_heard(c, mark, text, timeout):
+    """When the panel first heard a line starting with text after the first mark lines."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if any(x.startswith(text) for x in c.heard()[mark:]):
+            return time.monotonic()
+        time.sleep(0.005)
+    raise AssertionError(f'{text!r} not heard within {timeout} s: {c.heard()[mark:][-5:]!r}')
+
+
+XVFB = []
+
+
+class WindowsProgram:
+    """The Windows program itself under Wine on the real tty, its window on an Xvfb in the
+    guest; the panel declared in the device registry on COM5, a link that follows the
+    gadget's node while follow is on (else names no device). The gadget starts unplugged."""
+
+    def __init__(self, c, panel):
+        check(WINE_PROGRAM and WINE_PREFIX, 'BREK_WINE_PROGRAM and BREK_WINE_PREFIX name the Windows build')
+        if not os.access('/tmp', os.W_OK):
+            subprocess.run(['mount', '-t', 'tmpfs', 'tmpfs', '/tmp'], check=True)  # Xvfb's socket
+        self.c, self.panel, self.follow = c, panel, True
+        prefix = wine_prefix()
+        self.com5 = f'{prefix}/dosdevices/com5'
+        panel.on_plug = lambda node: self.link(node if self.follow else '/dev/brek-none')
+        panel.unplug()
+        name_ports(prefix, {5: '/dev/brek-none'}, DECLARED)
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
+        self.server = open(os.path.join(c.dir, 'wineserver.out'), 'w')
+        subprocess.run(['wineserver', '-p'], env=self.env, check=True, stdout=self.server, stderr=self.server)
+        if not XVFB:
+            XVFB.append(Xvfb())  # one for the guest's life: a second one did not start in 20 s under TCG
+        folder = tempfile.mkdtemp(prefix='brek-win-', dir='/run/tmp')  # started from the 9p share it dies
+        started = time.monotonic()
+        self.program = Program(WINE_PROGRAM, folder, XVFB[0].display, launcher=('wine',),
+                               env=dict(self.env, DISPLAY=XVFB[0].display), path=lambda p: 'Z:' + p.replace('/', '\\'))
+        self.program.wait_window(400)
+        c.figures.append(f'the Windows program\'s window under Wine in {time.monotonic() - started:.0f} s')
+
+    def link(self, node):
+        if os.path.lexists(self.com5):
+            os.remove(self.com5)
+        os.symlink(node, self.com5)  # after the server's start a link is used as it is
+
+    def serials(self):
+        return sum(d == 'IN' and 'ZOLVA_SN=' in x for d, x in self.program.traffic())
+
+    def said(self):
+        return (f'its traffic log ends {self.program.traffic()[-3:]!r}; its errors: {self.program.error_log()[-400:]!r}; '
+                f'COM5 {os.readlink(self.com5)}, {glob.glob("/dev/ttyACM*")}')
+
+    def close(self):
+        self.program.close()
+        subprocess.run(['wineserver', '-k'], env=self.env, stdout=self.server, stderr=self.server)
+        self.panel.on_plug = None
+
+
+def windows_program(c, panel, other):
+    """A whole demonstration of the Windows program on the real tty: plugged once its window
+    is up, clicked through with both restarts, the panel's transcript compared line by line."""
+    w = WindowsProgram(c, panel)
+    try:
+        figures = {}
+        try:
+            walk_through(panel, w.program, tempfile.mkdtemp(dir='/run/tmp'), say=lambda _: None, figures=figures)
+        except AssertionError as e:
+            raise AssertionError(f'{e}; {w.said()}') from None
+        t = c.heard()
+        script = start_script()
+        connect = ['', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?']
+        # The driver checks' stalled write can still reach the gadget first, the opening's
+        # empty line appended to it.
+        at = next((i for i in range(len(t)) if t[i:i + 3] == connect[1:]), None)
+        check(at == 1, f'connecting: {t[:5]!r}')
+        t = [''] + t[at:]
+        check(t[4:4 + len(script)] == script, 'the demo settings, every command once and in order')
+        at = 4 + len(script)
+        check(t[at:at + 4] == ['', 'VERSION?', 'AUTH=5916', 'ARM_IGNORE_TAMPER=1'] and t[at + 4].startswith('TIME='),
+              f'completion after the restart: {t[at:at + 5]!r}')
+        check(t[at + 5:] == ['ARM_ALLOWED=2', 'ARM_ALLOWED=3', 'ARM_ALLOWED=0', 'ftdef', 'settings_save', 'reset']
+              + connect, f'situations and factory settings: {t[at + 5:]!r}')
+        check(panel.restarts == 2, f'two restarts, saw {panel.restarts}')
+        check(w.program.error_log() == '', 'error log: ' + w.program.error_log())
+        c.figures += [f'{k}: {v:.0f} ms' for k, v in figures.items()]
+    finally:
+        w.close()
+
+
+def start_script():
+    with open(os.path.join(HERE, '..', '..', 'src', 'scripts', 'resources', 'BREKGSMDEMOSTARTCMD.txt'), 'rb') as f:
+        script = [x.decode('cp1251').strip() for x in f.read().splitlines() if x.strip()]
+    return ['ACCOUNT=3456' if x.upper() == 'ACCOUNT=""' else x for x in script]
+
+
+def traffic_stamps(folder):
+    """The traffic log's lines as (time, OUT|IN)."""
+    rows = []
+    for name in sorted(glob.glob(os.path.join(folder, 'Panel*.log'))):
+        for x in open(name, 'rb').read().decode('cp1251').split('\r\n'):
+            m = re.match(r'(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (OUT|IN):', x)
+            if m:
+                rows.append((datetime.datetime.strptime(m.group(1), '%Y-%m-%d %H:%M:%S.%f'), m.group(2)))
+    return rows
+
+
+def turnaround(rows):
+    """Where a command's time goes: to its reply, and from the reply to the next command (ms)."""
+    gaps = {('OUT', 'IN'): [], ('IN', 'OUT'): []}
+    for (t0, d0), (t1, d1) in zip(rows, rows[1:]):
+        gaps.get((d0, d1), []).append((t1 - t0).total_seconds() * 1000)
+    return [statistics.median(v) if v else 0 for v in gaps.values()]
+
+
+def windows_and_linux_in_turns(c, panel, other):
+    """The start script written by the Windows program under Wine and by the Linux subject in
+    turns, 3 each, on the same gadget: from the start button to "reset" at the panel. The
+    Windows program lets go at its factory settings' restart (COM5 then names no device)."""
+    w = WindowsProgram(c, panel)
+    first = start_script()[0]
+
+    def click(button, mark, heard):
+        """Clicked until the panel hears the first command (the button is enabled once the
+        last reply is handled); the time of the click that took."""
+        for _ in range(10):
+            clicked = time.monotonic()
+            w.program.click(button)
+            if wait_for(lambda: heard in c.heard()[mark:], 2):
+                return clicked
+        raise AssertionError(f'{heard!r} never sent; the panel heard {c.heard()[-5:]!r}; {w.said()}')
+
+    def windows_round():
+        before = w.serials()
+        w.follow = True
+        if panel.gadget.plugged:
+            w.link(panel.gadget.node())
+        else:
+            panel.plug()
+        check(wait_for(lambda: w.serials() > before, 30), f'the Windows program connects; {w.said()}')
+        mark, logged = len(c.heard()), len(traffic_stamps(w.program.folder))
+        clicked = click(START, mark, first)
+        took = first_heard(c, mark, 'reset', 60) - clicked
+        turns['Windows'].append(turnaround(traffic_stamps(w.program.folder)[logged:]))
+        first_heard(c, mark, 'TIME=', 60)
+        w.follow = False
+        w.link('/dev/brek-none')
+        restarts = panel.restarts
+        click(END, len(c.heard()), 'ftdef')
+        check(wait_for(lambda: panel.restarts > restarts, 60), 'factory settings written')
+        return took
+
+    def linux_round():
+        s = c.start()
+        check(s.wait_state(CONNECTED, 30), 'the Linux subject connects')
+        mark, logged = len(c.heard()), len(traffic_stamps(c.dir))
+        clicked = time.monotonic()
+        s.send('click start')
+        took = first_heard(c, mark, 'reset', 60) - clicked
+        turns['Linux'].append(turnaround(traffic_stamps(c.dir)[logged:]))
+        check(s.wait_state(LOADED, 60), 'the Linux subject: demo settings written')
+        s.send('click end')
+        check(s.wait_state(CONNECTED, 60), 'the Linux subject: factory settings written')
+        s.stop()
+        c.subject = None
+        return took
+
+    turns = {'Windows': [], 'Linux': []}
+    try:
+        windows, linux = [], []
+        for _ in range(3):
+            windows.append(windows_round() * 1000)
+            linux.append(linux_round() * 1000)
+        wm, lm = statistics.median(windows), statistics.median(linux)
+        c.figures.append(f'start script, start button to "reset" at the panel, medians of 3 in turns: Linux {lm:.0f} '
+                         f'ms, Windows under Wine {wm:.0f} ms, ratio {wm / lm:.2f} (Windows '
+                         f'{", ".join(f"{x:.0f}" for x in windows)}; Linux {", ".join(f"{x:.0f}" for x in linux)})')
+        for k, v in turns.items():
+            c.figures.append(f'{k}, medians of the rounds\' medians: a reply logged {statistics.median(x[0] for x in v):.1f} '
+                             f'ms after its command, the next command {statistics.median(x[1] for x in v):.1f} ms after it')
+    finally:
+        w.close()
+
+
 SCENARIOS = [found_by_identity_and_a_whole_demonstration, a_panel_that_loses_its_first_line, cable_pulled_at_ten_points,
              pulled_while_udev_is_down, a_panel_that_stops_reading, held_by_another_process]
-EXTRA = [soak, windows_driver]  # by name only
+EXTRA = [soak, windows_driver, windows_program, windows_and_linux_in_turns]  # by name only
 
 
 def main():

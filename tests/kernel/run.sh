@@ -13,5 +13,7 @@ done
 # The guest starts with a fresh environment: what the harness reads is passed on the line.
 # Unbuffered, so that a guest stopped at its time limit still shows how far it got.
 wine=""
-[ -n "${BREK_WINE_CHECKS:-}" ] && wine="BREK_WINE_CHECKS='$(realpath "$BREK_WINE_CHECKS")' BREK_WINE_PREFIX='$(realpath "$BREK_WINE_PREFIX")'"
+for v in BREK_WINE_CHECKS BREK_WINE_PREFIX BREK_WINE_PROGRAM; do
+  if [ -n "${!v:-}" ]; then wine="$wine $v='$(realpath "${!v}")'"; fi
+done
 exec "$here/../../tools/kernel-rig/rig.sh" run "$rig" "BREK_SOAK_CYCLES=${BREK_SOAK_CYCLES:-20} $wine PYTHONUNBUFFERED=1 /usr/bin/python3 $args"

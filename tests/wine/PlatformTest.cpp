@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "common/Profile.h"
+#include "common/win32/WidePath.h"
 #include "scripts/Resources.h"
 #include "serial/ComPortDrv.h"
 #include "support/TestSupport.h"
@@ -41,6 +42,16 @@ TEST_F(Win32Platform, ProfileStringsComeFromTheSystemCall) {
   EXPECT_EQ(ReadProfileString(ini, "programmset", "CONTROLLERLOGFILENAME", "d"), "C:\\logs\\Panel.txt");
   EXPECT_EQ(ReadProfileString(ini, "ProgrammSet", "Missing", "fallback"), "fallback");
   EXPECT_EQ(ReadProfileString((Dir() / "none.ini").string(), "ProgrammSet", "ErrorLogFileName", ""), "");
+  // A Cyrillic folder named in each way Notepad saves, read from a Cyrillic folder: as UTF-8.
+  const std::string utf8 = "[ProgrammSet]\r\nX=C:\\\xD0\x96\xD1\x83\xD1\x80\\\r\n";  // C:\Жур\ in UTF-8
+  std::string utf16 = "\xFF\xFE";
+  for (wchar_t c : std::wstring(L"[ProgrammSet]\r\nX=C:\\\x0416\x0443\x0440\\\r\n")) utf16 += {char(c & 0xFF), char(c >> 8)};
+  const std::filesystem::path file = Dir() / L"\x0416\x0443\x0440" / L"BrekGSMDemo.ini";
+  std::filesystem::create_directory(file.parent_path());
+  for (const std::string& text : {std::string("[ProgrammSet]\r\nX=C:\\\xC6\xF3\xF0\\\r\n"), utf8, "\xEF\xBB\xBF" + utf8, utf16}) {
+    WriteFile(file, text);
+    EXPECT_EQ(ReadProfileString(Utf8Path(file.wstring()), "ProgrammSet", "X", ""), "C:\\\xD0\x96\xD1\x83\xD1\x80\\") << text;
+  }
 }
 
 TEST_F(Win32Platform, APortThatDoesNotExistIsNeitherOpenedNorProbed) {

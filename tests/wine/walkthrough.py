@@ -11,6 +11,7 @@ Run as: walkthrough.py <BrekGSMDemo.exe> <device_helper.exe> <panel-sim> <shared
 import glob
 import os
 import pty
+import re
 import shutil
 import subprocess
 import sys
@@ -123,17 +124,28 @@ class Context:
         self.wine.restart_server()
         self.other_opens = OpenCounter(self.other_path)
         self.xvfb = Xvfb()
-        os.makedirs(os.path.join(self.dir, 'program'))
-        self.program = Program(EXE, os.path.join(self.dir, 'program'), self.xvfb.display, launcher=('wine',),
-                               env=dict(self.wine.env, DISPLAY=self.xvfb.display),
-                               path=lambda p: 'Z:' + p.replace('/', '\\'))
+        self.program = None
         self.figures = []
+
+    def start(self, scenario):
+        """The program in a folder named in Cyrillic, as under a Russian user's profile, its
+        logs in another, under the system locale and in the settings encoding the scenario has."""
+        locale, encoding = LOCALES.get(scenario.__name__, ('C.UTF-8', 'utf-8'))
+        folder, logs = os.path.join(self.dir, 'Иван', 'Брек GSM'), os.path.join(self.dir, 'Иван', 'Журналы')
+        os.makedirs(folder)
+        os.makedirs(logs)
+        self.program = Program(EXE, folder, self.xvfb.display, launcher=('wine',), logs=logs, encoding=encoding,
+                               env=dict(self.wine.env, DISPLAY=self.xvfb.display, LANG=locale, LC_ALL=locale),
+                               path=lambda p: 'Z:' + p.replace('/', '\\'))
+        self.program.wait_window()
+        check(re.search(r'\. Версия \d+\.\d+\.\d+$', self.program.title()), f'the title: {self.program.title()!r}')
 
     def heard(self):
         return lines(self.panel.transcript)
 
     def close(self):
-        self.program.close()
+        if self.program:
+            self.program.close()
         self.panel.close()
         self.wine.close()
         self.xvfb.close()
@@ -337,8 +349,11 @@ def installed_by_setup(c):
 
 
 SCENARIOS = [whole_demonstration, notices, pulled_mid_script, installed_by_setup]
+# Wine's LANG=C cannot name a file in Cyrillic at all; C.UTF-8 is its code page 1252 all the same.
+LOCALES = {'whole_demonstration': ('ru_RU.UTF-8', 'cp1251'), 'notices': ('ru_RU.UTF-8', 'utf-16'),
+           'pulled_mid_script': ('C.UTF-8', 'utf-8-sig'), 'installed_by_setup': ('C.UTF-8', 'utf-8')}
 
-passed, failed = run_scenarios(SCENARIOS, WANTED, Context,
+passed, failed = run_scenarios(SCENARIOS, WANTED, Context, run=lambda scenario, c: (c.start(scenario), scenario(c)),
                                on_failure=lambda c: [f'the panel heard (last 8): {c.heard()[-8:]!r}'])
 print(f'{passed} passed, {failed} failed')
 sys.exit(1 if failed else 0)

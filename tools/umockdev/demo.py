@@ -75,15 +75,17 @@ class Program:
     launcher (wine), its environment and how it spells a path; an installed program runs
     where it is, with the settings its user has (installed=True)."""
 
-    def __init__(self, exe, folder, display, launcher=(), env=None, path=lambda p: p, installed=False):
+    def __init__(self, exe, folder, display, launcher=(), env=None, path=lambda p: p, installed=False, logs=None,
+                 encoding='utf-8'):
         self.folder, self.display = folder, display
+        self.logs = logs or folder  # where the settings put both logs
         self.exe = exe
         if not installed:
             self.exe = os.path.join(folder, os.path.basename(exe))
             shutil.copy2(exe, self.exe)
             with open(os.path.join(folder, 'BrekGSMDemo.ini'), 'wb') as f:
-                f.write(b'[ProgrammSet]\r\nControllerLogFileName=' + path(os.path.join(folder, 'Panel.txt')).encode() +
-                        b'\r\nErrorLogFileName=' + path(os.path.join(folder, 'ErrorLog.log')).encode() + b'\r\n')
+                f.write(f'[ProgrammSet]\r\nControllerLogFileName={path(os.path.join(self.logs, "Panel.txt"))}\r\n'
+                        f'ErrorLogFileName={path(os.path.join(self.logs, "ErrorLog.log"))}\r\n'.encode(encoding))
         if env is None:
             from umockpanel import testbed_env
             # Its own configuration and state folders: a settings file of the user's would win.
@@ -112,6 +114,9 @@ class Program:
             state = 'still runs' if self.proc.poll() is None else f'exited with {self.proc.returncode}'
             raise RuntimeError(f'the window did not appear; the program {state}; it printed: {said!r}')
 
+    def title(self):
+        return self.x('xdotool', 'getwindowname', self.window, capture=True).decode().strip()
+
     def click(self, at):
         self.x('xdotool', 'mousemove', '--window', self.window, str(at[0]), str(at[1]), 'click', '1')
 
@@ -135,7 +140,7 @@ class Program:
     def traffic(self):
         """The traffic log's lines as (OUT|IN, text); a line of another shape as ('?', line)."""
         out = []
-        for name in sorted(glob.glob(os.path.join(self.folder, 'Panel*.log'))):
+        for name in sorted(glob.glob(os.path.join(self.logs, 'Panel*.log'))):
             with open(name, 'rb') as f:
                 for raw in f.read().decode('cp1251').split('\r\n'):
                     m = TRAFFIC_LINE.match(raw)
@@ -147,7 +152,7 @@ class Program:
 
     def error_log(self):
         try:
-            with open(os.path.join(self.folder, 'ErrorLog.log'), 'rb') as f:
+            with open(os.path.join(self.logs, 'ErrorLog.log'), 'rb') as f:
                 return f.read().decode('cp1251')
         except FileNotFoundError:
             return ''
@@ -209,12 +214,14 @@ def walk_through(rig, program, shots, say=print, figures=None):
     rig.plug()
     step('connected', lambda: serial_replies() > 0, 10)
 
+    # Each baseline before its click: on a slow machine the restart can be over by the time
+    # the step's screenshot has settled.
     mark = len(lines(t))
+    restarts = rig.restarts
     watch = FirstHeard(t, 'reset', 'TIME=')
     clicked = time.monotonic()
     program.click(START)
     step('loading-demo', lambda: len(lines(t)) > mark, 5)
-    restarts = rig.restarts
     step('demo-loaded', lambda: rig.restarts > restarts and any(x.startswith('TIME=') for x in lines(t)[mark:]), 60)
     watch.stop()
     if figures is not None and 'reset' in watch.at and 'TIME=' in watch.at and rig.back_at:
@@ -228,10 +235,10 @@ def walk_through(rig, program, shots, say=print, figures=None):
         step(name, lambda: heard(command, mark), 5)
 
     mark = len(lines(t))
-    program.click(END)
-    step('loading-factory', lambda: heard('ftdef', mark), 5)
     restarts = rig.restarts
     serials = serial_replies()
+    program.click(END)
+    step('loading-factory', lambda: heard('ftdef', mark), 5)
     # Back to connected: after the restart it logs in and reads the serial number again.
     step('factory-restored', lambda: rig.restarts > restarts and serial_replies() > serials, 60)
     return seen

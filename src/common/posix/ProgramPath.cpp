@@ -12,4 +12,8 @@ std::string ExecutablePath() {
   return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
+std::filesystem::path FileSystemPath(const std::string& path) { return path; }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 }  // namespace brek

@@ -53,7 +53,7 @@ std::string ReadProfileString(const std::string& fileName, std::string_view sect
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
     std::fclose(f);
   }
-  const IniTable table = IniTable::Parse(SettingsTextAsUtf8(bytes));
+  const IniTable table = IniTable::Parse(SettingsTextAsUtf8(bytes), true);  // text may follow a section's "]"
   std::string value(defaultValue);
   if (const std::string* found = table.Find(section, key)) {
     value = *found;

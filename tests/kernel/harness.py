@@ -147,6 +147,7 @@ class Panel:
         # Its side is opened once bound: opened earlier, the unbinding's late hang-up could
         # reach the new descriptor. (The host's bytes wait in the driver until it is open.)
         node = self.gadget.plug()
+        time.sleep(0.2)  # the unbinding's hang-up can still reach the gadget side just after the bind
         self.serve()
         if self.on_plug:
             self.on_plug(node)

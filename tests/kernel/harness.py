@@ -518,10 +518,15 @@ class WindowsProgram:
 
     def __init__(self, c, panel):
         check(WINE_PROGRAM and WINE_PREFIX, 'BREK_WINE_PROGRAM and BREK_WINE_PREFIX name the Windows build')
-        if not os.access('/tmp', os.W_OK):
-            subprocess.run(['mount', '-t', 'tmpfs', 'tmpfs', '/tmp'], check=True)  # Xvfb's socket
         self.c, self.panel, self.follow = c, panel, True
         prefix = wine_prefix()
+        if not os.access('/tmp', os.W_OK):
+            # Xvfb's socket needs a writable /tmp; an overlay keeps the host's /tmp (a checkout
+            # may live there) in sight.
+            for d in ('tmp-upper', 'tmp-work'):
+                os.makedirs(f'/run/{d}', exist_ok=True)
+            subprocess.run(['mount', '-t', 'overlay', 'overlay', '-o',
+                            'lowerdir=/tmp,upperdir=/run/tmp-upper,workdir=/run/tmp-work', '/tmp'], check=True)
         self.com5 = f'{prefix}/dosdevices/com5'
         panel.on_plug = lambda node: self.link(node if self.follow else '/dev/brek-none')
         panel.unplug()

@@ -1,5 +1,6 @@
 #include "common/IniText.h"
 
+#include "common/Profile.h"
 #include "common/Text.h"
 
 namespace brek {
@@ -62,6 +63,22 @@ const std::string* IniTable::Find(std::string_view section, std::string_view key
       if (SameText(e.key, key)) return &e.value;
   }
   return nullptr;
+}
+
+// The profile rules on a settings text (Profile.h), shared by both platforms' readers.
+std::string ProfileString(std::string_view text, std::string_view section, std::string_view key,
+                          std::string_view defaultValue) {
+  std::string value(defaultValue);
+  // Notepad's UTF-8 files begin with a byte-order mark.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const IniTable table = IniTable::Parse(text, true);
+  if (const std::string* found = table.Find(section, key)) {
+    value = *found;
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+      value = value.substr(1, value.size() - 2);
+  }
+  if (value.size() > kProfileValueMax) value.resize(kProfileValueMax);
+  return value;
 }
 
 }  // namespace brek

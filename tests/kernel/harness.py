@@ -24,8 +24,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'support'))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
-from common import OpenCounter, lines, run_scenarios, wait_for  # noqa: E402
-from demo import END, START, Program, Xvfb, walk_through  # noqa: E402
+from common import OpenCounter, lines, run_scenarios, script_commands, wait_for  # noqa: E402
+from demo import END, START, Program, Xvfb, traffic, walk_through  # noqa: E402
 from subject import Subject  # noqa: E402
 
 SUBJECT, PANEL_SIM, SERIAL_TESTS = sys.argv[1:4]
@@ -287,29 +287,6 @@ def cable_pulled_at_ten_points(c, panel, other):
     s.send('click start')
     check(s.wait_state(LOADED, 60), 'the next demonstration succeeds')
     check(len([x for x in c.heard()[start:] if x]) >= script, 'written whole')
-
-
-def pulled_while_udev_is_down(c, panel, other):
-    """udev stopped: the pull reaches the program as no notice, only as the line's hang-up and
-    the device gone from the list."""
-    panel.serve()
-    s = c.start()
-    check(s.wait_state(CONNECTED, 30), 'connected')
-    subprocess.run(['pkill', '-x', 'systemd-udevd'], check=False)
-    time.sleep(0.5)
-    mark = len(c.heard())
-    s.send('click start')
-    check(wait_for(lambda: len(c.heard()) >= mark + 10, 30), 'the script under way')
-    pulled = time.monotonic()
-    panel.unplug()
-    check(s.wait_state(WAITING, 6), 'let go of without a notice')
-    c.figures.append(f'pulled with udev stopped -> waiting: {(time.monotonic() - pulled) * 1000:.0f} ms')
-    subprocess.run(['/lib/systemd/systemd-udevd', '--daemon'], check=False, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    time.sleep(0.5)
-    panel.plug()
-    check(s.wait_state(CONNECTED, 15), 'connected again')
-    check(LOADED not in s.seen, 'the cut script was never shown as written')
 
 
 def a_panel_that_stops_reading(c, panel, other):
@@ -593,20 +570,12 @@ def windows_program(c, panel, other):
 
 
 def start_script():
-    with open(os.path.join(HERE, '..', '..', 'src', 'scripts', 'resources', 'BREKGSMDEMOSTARTCMD.txt'), 'rb') as f:
-        script = [x.decode('cp1251').strip() for x in f.read().splitlines() if x.strip()]
-    return ['ACCOUNT=3456' if x.upper() == 'ACCOUNT=""' else x for x in script]
+    return script_commands(os.path.join(HERE, '..', '..', 'src', 'scripts', 'resources', 'BREKGSMDEMOSTARTCMD.txt'), 3456)
 
 
 def traffic_stamps(folder):
     """The traffic log's lines as (time, OUT|IN)."""
-    rows = []
-    for name in sorted(glob.glob(os.path.join(folder, 'Panel*.log'))):
-        for x in open(name, 'rb').read().decode('cp1251').split('\r\n'):
-            m = re.match(r'(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (OUT|IN):', x)
-            if m:
-                rows.append((datetime.datetime.strptime(m.group(1), '%Y-%m-%d %H:%M:%S.%f'), m.group(2)))
-    return rows
+    return [(datetime.datetime.strptime(t, '%Y-%m-%d %H:%M:%S.%f'), d) for t, d, _ in traffic(folder) if t]
 
 
 def turnaround(rows):
@@ -687,7 +656,7 @@ def windows_and_linux_in_turns(c, panel, other):
 
 
 SCENARIOS = [found_by_identity_and_a_whole_demonstration, a_panel_that_loses_its_first_line, cable_pulled_at_ten_points,
-             pulled_while_udev_is_down, a_panel_that_stops_reading, held_by_another_process]
+             a_panel_that_stops_reading, held_by_another_process]
 EXTRA = [soak, windows_driver, windows_program, windows_and_linux_in_turns]  # by name only
 
 

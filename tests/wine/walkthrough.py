@@ -21,7 +21,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
-from common import OpenCounter, die_with_parent, lines, run_scenarios, wait_for  # noqa: E402
+from common import OpenCounter, die_with_parent, lines, run_scenarios, script_commands, wait_for  # noqa: E402
 from demo import START, Program, Xvfb, walk_through  # noqa: E402
 
 EXE, HELPER, PANEL_SIM, SHARED_PREFIX, ARTIFACTS, LINUX_ARTIFACTS, START_SCRIPT = sys.argv[1:8]
@@ -32,12 +32,6 @@ CONNECT = ['', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?']
 def check(cond, what):
     if not cond:
         raise AssertionError(what)
-
-
-def script_commands(account):
-    with open(START_SCRIPT, 'rb') as f:
-        out = [x.decode('cp1251').strip() for x in f.read().splitlines()]
-    return [f'ACCOUNT={account}' if x.upper() == 'ACCOUNT=""' else x for x in out if x]
 
 
 class Wine:
@@ -174,7 +168,7 @@ def whole_demonstration(c):
     states = walk_through(c.panel, c.program, shots, say=lambda _: None, figures=figures)
     t = c.heard()
     check(t[:4] == CONNECT, f'connecting: {t[:4]!r}')
-    script = script_commands(3456)
+    script = script_commands(START_SCRIPT, 3456)
     check(t[4:4 + len(script)] == script, 'the demo settings, every command once and in order')
     at = 4 + len(script)
     check(t[at:at + 4] == ['', 'VERSION?', 'AUTH=5916', 'ARM_IGNORE_TAMPER=1'] and t[at + 4].startswith('TIME='),
@@ -281,7 +275,8 @@ def pulled_mid_script(c):
     again = len(c.heard())
     c.program.click(START)
     check(wait_for(lambda: any(x.startswith('TIME=') for x in c.heard()[again:]), 30), 'the next demonstration succeeds')
-    check(c.heard()[again:again + len(script_commands(3456))] == script_commands(3456), 'written whole this time')
+    script = script_commands(START_SCRIPT, 3456)
+    check(c.heard()[again:again + len(script)] == script, 'written whole this time')
     # Gone from the device list and its notice lost (the line not hung up either): the 5 s
     # check, which runs while connected too, lets go of it.
     time.sleep(1)

@@ -26,6 +26,13 @@ def lines(path):
         return []
 
 
+def script_commands(path, account):
+    """The start script's commands as the panel hears them for an account number."""
+    with open(path, 'rb') as f:
+        out = [x.decode('cp1251').strip() for x in f.read().splitlines()]
+    return [f'ACCOUNT={account}' if x.upper() == 'ACCOUNT=""' else x for x in out if x]
+
+
 def wait_for(pred, timeout):
     end = time.monotonic() + timeout
     while time.monotonic() < end:

@@ -27,7 +27,22 @@ from common import die_with_parent, lines, wait_for  # noqa: E402
 START, END, LITTLE, OFF, FULL = (115, 358), (129, 389), (422, 327), (426, 358), (402, 389)
 WINDOW_NAME = 'Брек GSM'
 WIDTH, HEIGHT = 640, 493
-TRAFFIC_LINE = re.compile(r'^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (OUT: |IN:  )(.*)$')
+TRAFFIC_LINE = re.compile(r'^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (OUT: |IN:  )(.*)$')
+
+
+def traffic(folder):
+    """The traffic logs in a folder as (stamp, OUT|IN, text); a line of another shape as
+    (None, '?', line)."""
+    out = []
+    for name in sorted(glob.glob(os.path.join(folder, 'Panel*.log'))):
+        with open(name, 'rb') as f:
+            for raw in f.read().decode('cp1251').split('\r\n'):
+                m = TRAFFIC_LINE.match(raw)
+                if m:
+                    out.append((m.group(1), m.group(2).split(':')[0], m.group(3)))
+                elif raw:
+                    out.append((None, '?', raw))
+    return out
 
 
 def x_env(display):
@@ -139,16 +154,7 @@ class Program:
 
     def traffic(self):
         """The traffic log's lines as (OUT|IN, text); a line of another shape as ('?', line)."""
-        out = []
-        for name in sorted(glob.glob(os.path.join(self.logs, 'Panel*.log'))):
-            with open(name, 'rb') as f:
-                for raw in f.read().decode('cp1251').split('\r\n'):
-                    m = TRAFFIC_LINE.match(raw)
-                    if m:
-                        out.append((m.group(1).split(':')[0], m.group(2)))
-                    elif raw:
-                        out.append(('?', raw))
-        return out
+        return [(d, text) for _, d, text in traffic(self.logs)]
 
     def error_log(self):
         try:

@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "common/Cp1251.h"
-#include "common/IniText.h"
 #include "common/ProgramPath.h"
 #include "common/win32/WidePath.h"
 
@@ -53,16 +52,7 @@ std::string ReadProfileString(const std::string& fileName, std::string_view sect
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
     std::fclose(f);
   }
-  const IniTable table = IniTable::Parse(SettingsTextAsUtf8(bytes), true);  // text may follow a section's "]"
-  std::string value(defaultValue);
-  if (const std::string* found = table.Find(section, key)) {
-    value = *found;
-    // The profile call's rules, as the portable reader keeps them.
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-      value = value.substr(1, value.size() - 2);
-  }
-  if (value.size() > kProfileValueMax) value.resize(kProfileValueMax);
-  return value;
+  return ProfileString(SettingsTextAsUtf8(bytes), section, key, defaultValue);
 }
 
 }  // namespace brek

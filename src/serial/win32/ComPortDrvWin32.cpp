@@ -17,12 +17,12 @@ namespace {
 constexpr THandle kClosed = static_cast<THandle>(-1);
 constexpr DWORD kOpenMask = 0x1D;  // received character, output empty, CTS, DSR
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-// Where WaitCommEvent fails at once (a vanished device; Wine on a pty), the reader pauses,
-// woken early by the closing, and then reads what is queued: no spin, no stall. While
-// replies come (within the last 200 ms) the pause is a quarter of a millisecond on a
-// waitable timer (a millisecond's wait took 1.3 under Wine, a tenth of every command), so
-// that each reply costs the script little more than it does where the wait works; a quiet
-// line is looked at every 10 ms.
+// While replies come (input within the last 200 ms) the reader does not wait in
+// WaitCommEvent but looks at the queue every quarter of a millisecond on a waitable timer:
+// Wine notices input on a real tty 7 to 20 ms late (it polls for serial events), where the
+// dialogue's next reply is due in 2. A quiet line is waited on. Where WaitCommEvent fails at
+// once (a vanished device; Wine on a pty) a quiet line is looked at every 10 ms. Every pause
+// is woken early by the closing: no spin, no stall.
 constexpr DWORD kFailedWaitPauseMs = 10;
 constexpr DWORD kFailedWaitPauseBusyMs = 1;  // where no waitable timer can be had
 constexpr double kBusyPauseMs = 0.25;
@@ -246,8 +246,11 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
       continue;
     }
     DWORD events = 0;
+    const bool busy = GetTickCount64() - lastInput < kBusyForMs;
     bool failed = false;
-    if (WaitCommEvent(h, &events, &ov)) {
+    if (busy) {
+      // looked at below, not waited on
+    } else if (WaitCommEvent(h, &events, &ov)) {
       // completed at once
     } else if (GetLastError() == ERROR_IO_PENDING) {
       // The closing's SetCommMask(0) normally completes the wait; a driver that does not
@@ -265,10 +268,9 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
       failed = true;
       if (DeviceGoneError(GetLastError())) CommReportGone(rec);
     }
-    if (failed && !rec.Stop) {
-      // No wait to be had (a yanked device, Wine on a pty): pause, never spin, then take
-      // what is queued as an arrival.
-      const bool busy = GetTickCount64() - lastInput < kBusyForMs;
+    if ((busy || failed) && !rec.Stop) {
+      // Replies coming, or no wait to be had: pause, never spin, then take what is queued
+      // as an arrival.
       HANDLE wakeOrPause[2] = {H(rec.WakeHandle), pause};
       if (busy && SetPreciseTimer(pause, kBusyPauseMs))
         WaitForMultipleObjects(2, wakeOrPause, FALSE, kFailedWaitPauseBusyMs);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/ProgramState.h"
+#include "common/CommonUtils.h"
 #include "common/UserFolders.h"
 #include "serial/PortRec.h"
 #include "ui/MainWindowLayout.h"
@@ -119,6 +120,7 @@ class TBrekGSMDemoMainForm {
   std::string ReplyKey;
   bool ControllerLogEnabled = false;
   std::string ControllerLogFileName;
+  HeldAppendFile TrafficLogFile_;  // held while the port is open
   bool ScriptRunning = false;
   std::unique_ptr<Timer> SendCommandTimer;
   std::unique_ptr<TCommandsList> CommandsList;

@@ -103,6 +103,7 @@ void TBrekGSMDemoMainForm::ClosePort() {
     }
   }
   ComPort->SetActive(false);
+  TrafficLogFile_.Release();
 }
 
 }  // namespace brek

@@ -18,8 +18,8 @@ std::string TrafficTimeStamp() {
   return buffer;
 }
 
-void AppendTrafficLine(const std::string& file, const char* marker, const std::string& text) {
-  if (!AppendWhole(file, TrafficTimeStamp() + marker + text + "\r\n"))
+void AppendTrafficLine(HeldAppendFile& log, const std::string& file, const char* marker, const std::string& text) {
+  if (!log.Append(file, TrafficTimeStamp() + marker + text + "\r\n"))
     throw EInOutError("Cannot write the traffic log " + file);
 }
 
@@ -28,14 +28,14 @@ void AppendTrafficLine(const std::string& file, const char* marker, const std::s
 void TBrekGSMDemoMainForm::AddOutControllerLog(const std::string& text) {
   Guarded("TBrekGSMDemoMainForm.AddOutControllerLog", [&] {
     if (!ControllerLogEnabled || text.empty()) return;
-    AppendTrafficLine(ControllerLogFileName, " OUT: ", text);
+    AppendTrafficLine(TrafficLogFile_, ControllerLogFileName, " OUT: ", text);
   });
 }
 
 void TBrekGSMDemoMainForm::AddInpControllerLog(const std::string& text) {
   Guarded("TBrekGSMDemoMainForm.AddInpControllerLog", [&] {
     if (!ControllerLogEnabled || text.empty()) return;
-    AppendTrafficLine(ControllerLogFileName, " IN:  ", text);
+    AppendTrafficLine(TrafficLogFile_, ControllerLogFileName, " IN:  ", text);
   });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Error log, version texts and dates shared by the whole program.
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -18,6 +19,24 @@ void SetErrorLogFileName(std::string_view path);
 // Appends line to file, created when missing; false when it did not go in whole, and then
 // nothing of it stays (a fragment would start the next entry's line).
 bool AppendWhole(const std::string& file, std::string_view line);
+// A file appended to entry by entry as AppendWhole does. On Windows it stays open between
+// entries until Release or another file is named: each opening costs several system round
+// trips (10 ms an entry under Wine), and an open file can be neither deleted nor renamed,
+// so no entry goes to a file that is gone. POSIX opens it for each entry, as a file held
+// there could be deleted under it.
+class HeldAppendFile {
+ public:
+  HeldAppendFile() = default;
+  HeldAppendFile(const HeldAppendFile&) = delete;
+  HeldAppendFile& operator=(const HeldAppendFile&) = delete;
+  ~HeldAppendFile();
+  bool Append(const std::string& file, std::string_view line);
+  bool Release();  // false when the closing failed
+
+ private:
+  std::string name_;
+  std::FILE* f_ = nullptr;
+};
 std::string ErrorLogFileName();  // the file the next entry goes to
 // The stamp of an entry: short date, blank, long time; the date alone at 00:00:00.
 std::string ErrorLogTimeStamp(const LocalDateTime& t);

@@ -40,12 +40,17 @@ void AppendEntry(const std::string& text) noexcept {
 
 }  // namespace
 
-bool AppendWhole(const std::string& file, std::string_view line) {
-  // "ab" appends to an existing file and creates a missing one; it never truncates.
-  std::FILE* f = OpenFile(file, "ab");
-  if (!f) return false;
-  // Unbuffered: nothing of a cut entry may wait in the stream to be written at its close.
-  std::setvbuf(f, nullptr, _IONBF, 0);
+namespace {
+
+#if defined(_WIN32)
+constexpr bool kHoldOpen = true;
+#else
+constexpr bool kHoldOpen = false;
+#endif
+
+// One entry at the file's end; a failed or short write is taken back through the same
+// stream (its name need not be opened again).
+bool AppendTo(std::FILE* f, std::string_view line) {
 #if defined(_WIN32)
   const long long before = _fseeki64(f, 0, SEEK_END) == 0 ? _ftelli64(f) : -1;
 #else
@@ -53,7 +58,6 @@ bool AppendWhole(const std::string& file, std::string_view line) {
 #endif
   const bool whole = std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0;
   if (!whole && before >= 0) {
-    // Taken back through the same stream: its name need not be opened again.
 #if defined(_WIN32)
     if (_chsize_s(_fileno(f), before) != 0) {
     }
@@ -62,8 +66,39 @@ bool AppendWhole(const std::string& file, std::string_view line) {
     }
 #endif
   }
-  const bool closed = std::fclose(f) == 0;
-  return whole && closed;
+  return whole;
+}
+
+}  // namespace
+
+HeldAppendFile::~HeldAppendFile() { Release(); }
+
+bool HeldAppendFile::Append(const std::string& file, std::string_view line) {
+  if (f_ && file != name_) Release();
+  if (!f_) {
+    // "ab" appends to an existing file and creates a missing one; it never truncates.
+    f_ = OpenFile(file, "ab");
+    if (!f_) return false;
+    name_ = file;
+    // Unbuffered: nothing of a cut entry may wait in the stream to be written at its close.
+    std::setvbuf(f_, nullptr, _IONBF, 0);
+  }
+  const bool whole = AppendTo(f_, line);
+  if (whole && kHoldOpen) return true;
+  return Release() && whole;
+}
+
+bool HeldAppendFile::Release() {
+  if (!f_) return true;
+  const bool closed = std::fclose(f_) == 0;
+  f_ = nullptr;
+  name_.clear();
+  return closed;
+}
+
+bool AppendWhole(const std::string& file, std::string_view line) {
+  HeldAppendFile once;
+  return once.Append(file, line) && once.Release();
 }
 
 std::string ErrorLogFileName() {

@@ -92,6 +92,25 @@ TEST_F(ErrorLogFile, AnUnwritableLogIsSkippedSilently) {
 #endif
 }
 
+// Held open between entries on Windows, opened for each on POSIX: either way each entry is
+// in the file once written, another writer's entries keep their place, and no entry goes to
+// a file moved away under the writer.
+TEST_F(ErrorLogFile, AHeldLogHasEachEntryAtOnceAndLosesNoneToAMovedFile) {
+  const auto log = Dir() / "held.log", moved = Dir() / "moved.log";
+  HeldAppendFile held;
+  ASSERT_TRUE(held.Append(log.string(), "one\r\n"));
+  EXPECT_EQ(ReadFile(log), "one\r\n");
+  ASSERT_TRUE(AppendWhole(log.string(), "other\r\n"));
+  ASSERT_TRUE(held.Append(log.string(), "two\r\n"));
+  std::error_code refused;
+  std::filesystem::rename(log, moved, refused);
+  ASSERT_TRUE(held.Append(log.string(), "three\r\n"));
+  EXPECT_EQ(ReadFile(moved) + ReadFile(log), "one\r\nother\r\ntwo\r\nthree\r\n");
+  EXPECT_TRUE(held.Release());
+  std::filesystem::rename(log, moved, refused);
+  EXPECT_FALSE(refused) << "released, the file is the user's again";
+}
+
 TEST_F(ErrorLogFile, AtExactlyMidnightTheStampIsTheDateAlone) {
   SetNow({2026, 12, 6, 0, 0, 0, 500});
   EXPECT_EQ(ErrorLogTimeStamp(NowLocal()), LocaleShortDate(NowLocal()));

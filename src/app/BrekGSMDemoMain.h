@@ -120,7 +120,11 @@ class TBrekGSMDemoMainForm {
   std::string ReplyKey;
   bool ControllerLogEnabled = false;
   std::string ControllerLogFileName;
-  HeldAppendFile TrafficLogFile_;  // held while the port is open
+  // Held through a burst of lines (Windows) and let go of a second after its first line,
+  // so that readers that share no writing get their turn.
+  HeldAppendFile TrafficLogFile_;
+  std::unique_ptr<Timer> TrafficLogRelease_;
+  void ReleaseTrafficLog();
   bool ScriptRunning = false;
   std::unique_ptr<Timer> SendCommandTimer;
   std::unique_ptr<TCommandsList> CommandsList;

@@ -103,7 +103,7 @@ void TBrekGSMDemoMainForm::ClosePort() {
     }
   }
   ComPort->SetActive(false);
-  TrafficLogFile_.Release();
+  ReleaseTrafficLog();
 }
 
 }  // namespace brek

@@ -18,6 +18,8 @@ constexpr const char* kSettingsSection = "ProgrammSet";
 constexpr const char* kDefaultErrorLog = "ErrorLog.log";
 constexpr unsigned kCheckPortsInterval = 5000;
 constexpr unsigned kSendCommandInterval = 60000;
+// A script's lines come every few milliseconds: each reopening of the log costs 10 ms under Wine.
+constexpr unsigned kTrafficLogHoldMs = 1000;
 }  // namespace
 
 const std::string& MessageBoxCaption() {
@@ -58,6 +60,7 @@ void TBrekGSMDemoMainForm::OnFormCreate() {
     ReadIniFile();
     CheckPortsTimer = Ui().CreateTimer(kCheckPortsInterval, true, [this] { OnCheckPortsTimer(); });
     ConnectWatchdogTimer = Ui().CreateTimer(1000, false, [this] { OnConnectWatchdogTimer(); });
+    TrafficLogRelease_ = Ui().CreateTimer(kTrafficLogHoldMs, false, [this] { ReleaseTrafficLog(); });
     PortList.clear();
     SetPortDefault();
     RefreshComPorts(true);

@@ -18,9 +18,11 @@ std::string TrafficTimeStamp() {
   return buffer;
 }
 
-void AppendTrafficLine(HeldAppendFile& log, const std::string& file, const char* marker, const std::string& text) {
+void AppendTrafficLine(HeldAppendFile& log, Timer* release, const std::string& file, const char* marker,
+                       const std::string& text) {
   if (!log.Append(file, TrafficTimeStamp() + marker + text + "\r\n"))
     throw EInOutError("Cannot write the traffic log " + file);
+  if (release && !release->Enabled()) release->SetEnabled(true);
 }
 
 }  // namespace
@@ -28,14 +30,22 @@ void AppendTrafficLine(HeldAppendFile& log, const std::string& file, const char*
 void TBrekGSMDemoMainForm::AddOutControllerLog(const std::string& text) {
   Guarded("TBrekGSMDemoMainForm.AddOutControllerLog", [&] {
     if (!ControllerLogEnabled || text.empty()) return;
-    AppendTrafficLine(TrafficLogFile_, ControllerLogFileName, " OUT: ", text);
+    AppendTrafficLine(TrafficLogFile_, TrafficLogRelease_.get(), ControllerLogFileName, " OUT: ", text);
   });
 }
 
 void TBrekGSMDemoMainForm::AddInpControllerLog(const std::string& text) {
   Guarded("TBrekGSMDemoMainForm.AddInpControllerLog", [&] {
     if (!ControllerLogEnabled || text.empty()) return;
-    AppendTrafficLine(TrafficLogFile_, ControllerLogFileName, " IN:  ", text);
+    AppendTrafficLine(TrafficLogFile_, TrafficLogRelease_.get(), ControllerLogFileName, " IN:  ", text);
+  });
+}
+
+void TBrekGSMDemoMainForm::ReleaseTrafficLog() {
+  if (TrafficLogRelease_) TrafficLogRelease_->SetEnabled(false);
+  // The closing of the last line written.
+  Guarded("TBrekGSMDemoMainForm.AddOutControllerLog", [&] {
+    if (!TrafficLogFile_.Release()) throw EInOutError("Cannot close the traffic log " + ControllerLogFileName);
   });
 }
 

@@ -20,10 +20,10 @@ void SetErrorLogFileName(std::string_view path);
 // nothing of it stays (a fragment would start the next entry's line).
 bool AppendWhole(const std::string& file, std::string_view line);
 // A file appended to entry by entry as AppendWhole does. On Windows it stays open between
-// entries until Release or another file is named: each opening costs several system round
-// trips (10 ms an entry under Wine), and an open file can be neither deleted nor renamed,
-// so no entry goes to a file that is gone. POSIX opens it for each entry, as a file held
-// there could be deleted under it.
+// entries until Release or another file is named (each opening costs several system round
+// trips, 10 ms an entry under Wine); held, Windows programs can neither delete nor move it.
+// A failed entry closes it, so the next one opens it again. POSIX opens it for each entry:
+// a file held there could be deleted under it.
 class HeldAppendFile {
  public:
   HeldAppendFile() = default;

@@ -1,5 +1,5 @@
 // The driver on the Windows communications API: "\\.\COMn" opened exclusively with
-// overlapped I/O, a reader blocked in WaitCommEvent, bounded overlapped writes.
+// overlapped I/O, a reader that waits in WaitCommEvent on a quiet line, bounded overlapped writes.
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -20,7 +20,7 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 // While replies come (input within the last 200 ms) the reader does not wait in
 // WaitCommEvent but looks at the queue every quarter of a millisecond on a waitable timer:
 // Wine notices input on a real tty 7 to 20 ms late (it polls for serial events), where the
-// dialogue's next reply is due in 2. A quiet line is waited on. Where WaitCommEvent fails at
+// dialogue's next reply is due in 2 ms. A quiet line is waited on. Where WaitCommEvent fails at
 // once (a vanished device; Wine on a pty) a quiet line is looked at every 10 ms. Every pause
 // is woken early by the closing: no spin, no stall.
 constexpr DWORD kFailedWaitPauseMs = 10;
@@ -276,8 +276,7 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
         WaitForMultipleObjects(2, wakeOrPause, FALSE, kFailedWaitPauseBusyMs);
       else
         WaitForSingleObject(H(rec.WakeHandle), busy ? kFailedWaitPauseBusyMs : kFailedWaitPauseMs);
-      events = 0;
-      if (!rec.Stop && Queued(rec) > 0) events = EV_RXCHAR;
+      events = rec.Stop ? 0 : EV_RXCHAR;  // what is queued, if anything, is taken below
     }
     DWORD errors = 0;
     ::COMSTAT stat{};

@@ -124,6 +124,7 @@ class TBrekGSMDemoMainForm {
   // so that readers that share no writing get their turn.
   HeldAppendFile TrafficLogFile_;
   std::unique_ptr<Timer> TrafficLogRelease_;
+  void AppendTrafficLine(const char* marker, const std::string& text);  // raises EInOutError
   void ReleaseTrafficLog();
   bool ScriptRunning = false;
   std::unique_ptr<Timer> SendCommandTimer;

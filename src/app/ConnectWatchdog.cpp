@@ -75,7 +75,6 @@ void TBrekGSMDemoMainForm::GiveUpOnPort() {
               " ms; the port is closed and looked for again");
   PassedOverPort_ = number;
   LetGoOfPort();
-  if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
 }
 
 void TBrekGSMDemoMainForm::ReleaseOneShotTimers() {

@@ -67,7 +67,6 @@ bool TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
       // done that the panel never heard.
       if (DeviceReady) {
         LetGoOfPort();
-        if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
       }
       return;
     }
@@ -400,7 +399,6 @@ void TBrekGSMDemoMainForm::OnSendCommandTimer() {
                   " sent nothing in " + std::to_string(SendCommandTimer->Interval()) + " ms after \"" + LastCommand +
                   "\"; the port is closed and looked for again");
       LetGoOfPort();
-      if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
       return;
     }
     NextCommandFromList();

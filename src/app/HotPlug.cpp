@@ -84,7 +84,6 @@ void TBrekGSMDemoMainForm::OnComPortGone() {
   Guarded("TBrekGSMDemoMainForm.OnComPortGone", [&] {
     if (!PortOpen()) return;  // its removal notice came first
     LetGoOfPort();
-    if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
   });
 }
 
@@ -95,6 +94,7 @@ void TBrekGSMDemoMainForm::LetGoOfPort() {
     ClosePort();
   OpenPortNumber = -1;
   DeviceReady = false;
+  if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);  // the search goes on
 }
 
 void TBrekGSMDemoMainForm::RefreshComPorts(bool connect) {

@@ -18,26 +18,25 @@ std::string TrafficTimeStamp() {
   return buffer;
 }
 
-void AppendTrafficLine(HeldAppendFile& log, Timer* release, const std::string& file, const char* marker,
-                       const std::string& text) {
-  if (!log.Append(file, TrafficTimeStamp() + marker + text + "\r\n"))
-    throw EInOutError("Cannot write the traffic log " + file);
-  if (release && !release->Enabled()) release->SetEnabled(true);
-}
-
 }  // namespace
+
+void TBrekGSMDemoMainForm::AppendTrafficLine(const char* marker, const std::string& text) {
+  if (!TrafficLogFile_.Append(ControllerLogFileName, TrafficTimeStamp() + marker + text + "\r\n"))
+    throw EInOutError("Cannot write the traffic log " + ControllerLogFileName);
+  if (TrafficLogRelease_ && !TrafficLogRelease_->Enabled()) TrafficLogRelease_->SetEnabled(true);
+}
 
 void TBrekGSMDemoMainForm::AddOutControllerLog(const std::string& text) {
   Guarded("TBrekGSMDemoMainForm.AddOutControllerLog", [&] {
     if (!ControllerLogEnabled || text.empty()) return;
-    AppendTrafficLine(TrafficLogFile_, TrafficLogRelease_.get(), ControllerLogFileName, " OUT: ", text);
+    AppendTrafficLine(" OUT: ", text);
   });
 }
 
 void TBrekGSMDemoMainForm::AddInpControllerLog(const std::string& text) {
   Guarded("TBrekGSMDemoMainForm.AddInpControllerLog", [&] {
     if (!ControllerLogEnabled || text.empty()) return;
-    AppendTrafficLine(TrafficLogFile_, TrafficLogRelease_.get(), ControllerLogFileName, " IN:  ", text);
+    AppendTrafficLine(" IN:  ", text);
   });
 }
 

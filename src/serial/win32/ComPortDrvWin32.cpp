@@ -102,11 +102,13 @@ bool MakeEvent(THandle& h, BOOL manualReset) {
   return e != nullptr;
 }
 
+// Input the system holds for the reader; a failure that says the device is gone is reported.
 DWORD Queued(TCommDrvRec& rec) {
   DWORD errors = 0;
   ::COMSTAT stat{};
-  if (!ClearCommError(H(rec.Handle), &errors, &stat)) return 0;
-  return stat.cbInQue;
+  if (ClearCommError(H(rec.Handle), &errors, &stat)) return stat.cbInQue;
+  if (DeviceGoneError(GetLastError())) CommReportGone(rec);
+  return 0;
 }
 
 }  // namespace
@@ -232,6 +234,7 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
   HANDLE h = H(rec.Handle);
   ULONGLONG lastInput = 0;
   const HANDLE pause = MakePreciseTimer();
+  const CommReadFn read = [&rec](std::uint8_t* at, std::uint32_t count) { return CommRead(rec, at, count); };
   while (!rec.Stop) {
     if (rec.ReceivedBytes.load() >= rec.InpBufSize) {
       // No room: what is queued waits in the system until the consumer makes some.
@@ -240,9 +243,7 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
       if (rec.Stop) break;
       if (rec.ReceivedBytes.load() >= rec.InpBufSize) continue;
       rec.ComStat.cbInQue = Queued(rec);
-      if (rec.ComStat.cbInQue > 0)
-        CommStoreInput(rec, rec.ComStat.cbInQue,
-                       [&rec](std::uint8_t* at, std::uint32_t count) { return CommRead(rec, at, count); });
+      if (rec.ComStat.cbInQue > 0) CommStoreInput(rec, rec.ComStat.cbInQue, read);
       continue;
     }
     DWORD events = 0;
@@ -278,19 +279,10 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
         WaitForSingleObject(H(rec.WakeHandle), busy ? kFailedWaitPauseBusyMs : kFailedWaitPauseMs);
       events = rec.Stop ? 0 : EV_RXCHAR;  // what is queued, if anything, is taken below
     }
-    DWORD errors = 0;
-    ::COMSTAT stat{};
-    if (ClearCommError(h, &errors, &stat)) {
-      rec.ComStat.cbInQue = stat.cbInQue;
-    } else {
-      rec.ComStat.cbInQue = 0;
-      if (DeviceGoneError(GetLastError())) CommReportGone(rec);
-    }
+    rec.ComStat.cbInQue = Queued(rec);
     if (rec.Stop) break;
     if (!(events & EV_RXCHAR)) continue;
-    if (CommStoreInput(rec, rec.ComStat.cbInQue,
-                       [&rec](std::uint8_t* at, std::uint32_t count) { return CommRead(rec, at, count); }) > 0)
-      lastInput = GetTickCount64();
+    if (CommStoreInput(rec, rec.ComStat.cbInQue, read) > 0) lastInput = GetTickCount64();
   }
   if (pause) CloseHandle(pause);
   gReaderOverlapped = nullptr;

@@ -79,4 +79,30 @@ class TPanel : public Control {
   Color color_ = Color::SystemButtonFace();
 };
 
+// A native progress bar, hidden unless shown: how far a script being written has got. The
+// front ends draw it in the window and mirror it on the desktop's own place for progress
+// (the taskbar button, the dock's launcher entry).
+class TProgressBar : public Control {
+ public:
+  enum class Mode { Normal, Paused, Error };
+  bool Visible() const { return visible_; }
+  int Position() const { return position_; }
+  int Max() const { return max_; }
+  Mode GetMode() const { return mode_; }
+  void Set(bool visible, int position, int max, Mode mode) {
+    if (visible == visible_ && position == position_ && max == max_ && mode == mode_) return;
+    visible_ = visible;
+    position_ = position;
+    max_ = max;
+    mode_ = mode;
+    Changed();
+  }
+  void Hide() { Set(false, 0, max_, Mode::Normal); }
+
+ private:
+  bool visible_ = false;
+  int position_ = 0, max_ = 1;
+  Mode mode_ = Mode::Normal;
+};
+
 }  // namespace brek

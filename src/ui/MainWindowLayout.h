@@ -22,6 +22,8 @@ struct MainWindowControls {
   // Inside the panel; their bounds are relative to it.
   THTMLabel ObjectsTitleLabel, NubrixTitleLabel, CallCenterTitleLabel;
   THTMLabel ObjectsValueLabel, CallCenterValueLabel, NubrixValueLabel;
+  // Shown while a script is written, in the action area those states leave empty.
+  TProgressBar ScriptProgressBar;
 
   MainWindowControls();
 

@@ -27,6 +27,9 @@ struct PanelConfig {
   std::map<std::string, ScriptReply> replyFor;
   bool echo = false;               // echo every line before answering
   std::uint32_t replyDelayMs = 0;  // from the end of a command line to its answer
+  // A busy panel (its flash being written): it takes one line at a time, so an answer's
+  // delay starts when the answer before it went out, not when its line arrived.
+  bool oneLineAtATime = false;
   std::uint32_t restartMs = 3000;  // from "reset" or "START_MAIN" to being back
   std::string lineEnd = "\r\n";
   // Exact answers for given command lines, before any other rule (e.g. the version reply).

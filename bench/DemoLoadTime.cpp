@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
   Pump(toolkit, [&] { return form.CurrentState == brek::psDemoLoaded; }, 20000);
   const double completionMs = MsSince(t);
 
-  // Floor: every byte both ways at 115200 baud (10 bits a byte), the completion's fixed
-  // waits, and one 10 ms input batch per reply that the dialogue waits for.
+  // Floor: every byte both ways at 115200 baud (10 bits a byte) and one 10 ms input batch
+  // per reply that the dialogue waits for.
   brek::TCommandsList script("");
   script.InitStartCmd();
   script.InitAccount(static_cast<std::uint32_t>(form.AccountNumber));
@@ -124,11 +124,11 @@ int main(int argc, char** argv) {
       ++batches;
     }
   }
-  sent += 2 + 10 + 11 + 21 + 17;  // CR LF, VERSION?, AUTH=, ARM_IGNORE_TAMPER=1, TIME=
-  received += 27 + 4 + 4 + 4;     // the version line and three answers
-  batches += 1;                   // the version reply
+  sent += 2 + 10 + 11 + 11 + 21 + 17;  // CR LF, VERSION?, AUTH=, ZOLVA_SN?, ARM_IGNORE_TAMPER=1, TIME=
+  received += 27 + 4 + 17 + 4 + 4;     // the version line and four answers
+  batches += 5;                        // each of the completion's answers
   const double bytesMs = static_cast<double>(sent + received) * 10.0 / 115200.0 * 1000.0;
-  const double waitsMs = 500 + 50 + 50;
+  const double waitsMs = 0;
   const double floorMs = bytesMs + waitsMs + 10.0 * static_cast<double>(batches);
   const double measured = scriptMs + completionMs;
   std::printf("start button -> demo loaded over a pty (panel restart excluded), %s\n", platform);

@@ -3,6 +3,7 @@
 // (Startup.cpp), demo states (States.cpp), the device dialogue (Dialogue.cpp), the
 // traffic log (TrafficLog.cpp), port discovery and hot-plug (HotPlug.cpp).
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/DialogueSteps.h"
 #include "app/ProgramState.h"
 #include "common/CommonUtils.h"
 #include "common/UserFolders.h"
@@ -80,9 +82,10 @@ class TBrekGSMDemoMainForm {
   void OnMoneyOffButtonClick();
   void OnMoneyFullButtonClick();
   void OnConnectButtonClick();
-  // A panel that has not answered a step of the connection is asked again, and let go of
-  // when it stays without an answer (the search then opens it again).
-  void OnConnectWatchdogTimer();
+  // The open question's waits: asked again, given up, or let go of (Steps.cpp).
+  void OnQuestionTimer();
+  // After "reset": the 5 s guard before reopening, and the 60 s bound on the panel's return.
+  void OnRestartTimer();
   // The port's device hung up (pulled without a notice, say): the one disconnect step.
   void OnComPortGone();
 
@@ -134,13 +137,33 @@ class TBrekGSMDemoMainForm {
   std::int32_t SerialNumber = 0;
   std::int32_t AccountNumber = 0;
   bool UsePassword = false;
-  std::unique_ptr<Timer> ConnectWatchdogTimer;
+  std::unique_ptr<Timer> QuestionTimer;
+  std::unique_ptr<Timer> RestartTimer;
+  // The open question, if any, and the restart that a script's "reset" began.
+  const Question& OpenQuestion() const { return Asked_; }
+  const RestartWait& Restart() const { return Restart_; }
 
  private:
-  // The step of the connection whose answer is awaited.
-  enum class ConnectStep { None, Version, Password, Serial };
-  void AwaitStep(ConnectStep step);
-  void AskStepAgain();
+  // Sends the step's line and opens its question; false when the line did not go out (the
+  // link is then let go of) or the question closed with it ("reset").
+  bool Ask(Step step, const std::string& command);
+  void AskAgain();
+  bool QuestionOpen() const { return Asked_.step != Step::None && Asked_.opening == Opening_; }
+  // The open question was answered: the panel's answer time is noted and the question closed.
+  void Answered();
+  void ArmQuestionTimer();
+  unsigned SilenceBoundMs() const;
+  std::uint64_t NowMs() const { return Ui().TickMs(); }
+  // A plain step answered or silent: what follows it.
+  void AfterPlainStep(Step step);
+  // Buttons pressed while a question was open, clicked once nothing is.
+  void RunHeldClicks();
+  bool HoldClick(TButton& button);
+  void SerialNumberAnswered(const std::string& value);
+  void BeginRestart();
+  void EndRestartWait();
+  void FinishCompletion();
+  bool ReopenAllowed() const;
   void GiveUpOnPort();
   // The one disconnect step for a port that is lost or of no use; the search goes on.
   void LetGoOfPort();
@@ -155,7 +178,8 @@ class TBrekGSMDemoMainForm {
   void HandleVersionReply(const std::string& line);
   void DispatchLine();
   bool IsLateScriptReply(const std::string& upperLine) const;
-  void DropInterruptedScript();
+  // A script that will not be completed: said once in the error log, never shown as written.
+  void DropScript(const char* operation, const std::string& why);
   // A panel that answered with something of no use: said once an opening.
   void ReportUnusableAnswer(const char* operation, const std::string& why);
   // A payment button: send its command and show its situation, guarded under its name.
@@ -164,15 +188,20 @@ class TBrekGSMDemoMainForm {
   void ReleaseTimer(Timer* timer);
 
   FormContext Context_;
-  bool ResetSent_ = false;        // the disconnect is the one our own "reset" asked for
   bool InReceive_ = false;        // the receive handler is running (re-entry is deferred)
   bool ReceiveDeferred_ = false;  // data arrived while it was running
   bool LineOverlong_ = false;     // the line being assembled passed the cap and is dropped
   std::vector<std::unique_ptr<Timer>> OneShotTimers_;
   // The running script's commands sent so far and their keys, upper-cased.
   std::vector<std::pair<std::string, std::string>> ScriptSent_;
-  ConnectStep AwaitedStep_ = ConnectStep::None;
-  unsigned StepWaitedMs_ = 0;  // since the step's first question
+  Question Asked_;
+  std::deque<TButton*> HeldClicks_;
+  RestartWait Restart_;
+  std::uint64_t Opening_ = 0;  // one per opening of the port: a question belongs to one
+  std::uint64_t OpenedAtMs_ = 0;
+  std::uint64_t LastByteAtMs_ = 0;  // the panel's last byte on this opening (0: none yet)
+  std::uint64_t BytesSeen_ = 0;
+  std::uint64_t AnswerTimeMs_ = 0;  // the longest a question waited for its answer on this opening
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
   bool PanelNamesListed_ = false;  // the last listing had the panel's device set
   bool WrongPasswordAnswered_ = false;  // this opening's refusal is being shown

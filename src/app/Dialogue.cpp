@@ -71,9 +71,10 @@ bool TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
       return;
     }
     if (SameText(text, "RESET")) {
-      ResetSent_ = true;
+      // The script is written; what is left is the panel's restart and the completion.
+      ScriptRunning = false;
+      BeginRestart();
       OnConnectButtonClick();
-      ResetSent_ = false;
       if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
     }
   });
@@ -101,6 +102,10 @@ void TBrekGSMDemoMainForm::OnComPortReceiveData() {
   }
   InReceive_ = true;
   Guarded("TBrekGSMDemoMainForm.OnComPortReceiveData", [&] {
+    if (ComPort && ComPort->BytesArrived() != BytesSeen_) {
+      BytesSeen_ = ComPort->BytesArrived();
+      LastByteAtMs_ = NowMs();
+    }
     do {
       ReceiveDeferred_ = false;
       if (!ComPort) break;
@@ -176,61 +181,43 @@ void TBrekGSMDemoMainForm::DispatchLine() {
   InputLineLength = 0;
   if (dropped) return;
   AddInpControllerLog(line);
-  if (line.empty()) return;
+  // Offered to the open question only: a late answer to an earlier one, or a line nobody
+  // asked for, is in the traffic log and changes nothing.
+  if (line.empty() || !QuestionOpen() || SameText(line, Asked_.command)) return;
   if (DeviceReady)
     NewString(line);
   else
     HandleVersionReply(line);
+  RunHeldClicks();
 }
 
 void TBrekGSMDemoMainForm::HandleVersionReply(const std::string& line) {
-  if (line == LastCommand || LastCommand != "VERSION?") return;
+  if (Asked_.step != Step::AskVersion) return;
   if (ContainsText(line, "Bootloader")) {
+    Answered();
     LastCommand = "START_MAIN";
     SendCommand(LastCommand);
     Ui().Sleep(5);
-    DeviceReady = false;
-    OpenPortNumber = -1;
-    ClosePort();
     // As after "reset": if no removal follows (the line was lost, or the panel stays in
     // its start-up program), the check looks again.
-    if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
+    LetGoOfPort();
     return;
   }
-  if (!ContainsText(line, "Main")) return;
+  // A boot banner or a garbled line may hold "Main"; the version answer names its version.
+  if (!ContainsText(line, "Main") || !ContainsText(line, "ver=")) return;
+  Answered();
   DeviceReady = true;
-  AwaitStep(ConnectStep::None);
-  const auto ver = line.find("ver=");
-  FirmwareVersion = ver != std::string::npos ? line.substr(ver + 4) : line.substr(std::min<std::size_t>(3, line.size()));
-  // A line the panel did not get lets go of the port: the completion then waits for the
-  // panel's return, as when the panel goes during a wait.
-  auto send = [this](const std::string& command) {
-    LastCommand = command;
-    return SendCommand(LastCommand) && DeviceReady;
-  };
-  if (LoadDemoPending) {
-    if (UsePassword) {
-      if (!send(AuthCommand())) return;
-      Ui().Sleep(500);
-    }
-    if (!send("ARM_IGNORE_TAMPER=1")) return;
-    Ui().Sleep(50);
-    if (!send(TimeCommand())) return;
-    Ui().ProcessMessagesFor(50);
-    // The panel may have gone during that wait: the completion then waits for its return.
-    if (!DeviceReady) return;
-    CurrentState = psDemoLoaded;
-    LoadDemoPending = false;
-  } else if (LoadFtdefPending) {
-    if (UsePassword) {
-      if (!send(AuthCommand())) return;
-      Ui().Sleep(50);
-    }
-    LoadFtdefPending = false;
-    CurrentState = psConnected;
-  } else {
-    CheckConnectedDevice();
+  FirmwareVersion = line.substr(line.find("ver=") + 4);
+  if (LoadDemoPending || LoadFtdefPending) {
+    // The restarted panel: who it is decides whether the script is completed.
+    Restart_.back = true;
+    if (UsePassword)
+      Ask(Step::AskPassword, AuthCommand());
+    else
+      Ask(Step::AskSerialNumber, "ZOLVA_SN?");
+    return;
   }
+  CheckConnectedDevice();
   ShowCurrentState();
 }
 
@@ -239,7 +226,6 @@ void TBrekGSMDemoMainForm::CheckConnectedDevice() {
     if (!CheckHardVersionBranch("5.1", FirmwareVersion) && !CheckHardVersionBranch("5.2", FirmwareVersion)) {
       CurrentState = psWaitConnect;
       // An answer, not a silence: asking again or reopening gets the same one.
-      AwaitStep(ConnectStep::None);
       ReportUnusableAnswer("TBrekGSMDemoMainForm.CheckConnectedDevice", "answered the version " + FirmwareVersion +
                                                                             ", of a firmware family not supported");
       return;
@@ -247,7 +233,6 @@ void TBrekGSMDemoMainForm::CheckConnectedDevice() {
     const int build = CheckHardVersion(kBuildReference, FirmwareVersion);
     if (build == 0 || build == 2) {
       CreateOneShot(kAskPasswordDelay, &TBrekGSMDemoMainForm::OnAskPasswordTimer);
-      AwaitStep(ConnectStep::Password);
     } else {
       CurrentState = psWrongVersion;  // shown to the demonstrator: the port stays as it is
     }
@@ -257,9 +242,7 @@ void TBrekGSMDemoMainForm::CheckConnectedDevice() {
 void TBrekGSMDemoMainForm::OnAskPasswordTimer(Timer* sender) {
   Guarded("TBrekGSMDemoMainForm.OnAskPasswordTimer", [&] {
     ReleaseTimer(sender);
-    LastCommand = AuthCommand();
-    if (!SendCommand(LastCommand)) return;
-    AwaitStep(CurrentState == psWaitConnect ? ConnectStep::Password : ConnectStep::None);
+    Ask(Step::AskPassword, AuthCommand());
   });
 }
 
@@ -300,51 +283,110 @@ bool TBrekGSMDemoMainForm::IsLateScriptReply(const std::string& upper) const {
 void TBrekGSMDemoMainForm::NewString(const std::string& line) {
   Guarded("TBrekGSMDemoMainForm.NewString", [&] {
     if (line.empty() || SameText(line, LastCommand)) return;  // an echo
-    if (ScriptRunning) {
-      const std::string upper = UpperCase(line);  // once for every comparison below
-      if (IsLateScriptReply(upper)) return;
-      if (line == "OK" || line == "UNKNOWN_COMMAND")
-        NextCommandFromList();
-      else if (!ReplyKey.empty() && upper.find(UpperCase(ReplyKey)) != std::string::npos)
-        NextCommandFromList();
-      else if (upper.find("VALUE ERROR") != std::string::npos)
-        NextCommandFromList();
-      return;
-    }
-    if (ContainsText(LastCommand, "AUTH=")) {
-      if (line == "OK" || line == "UNKNOWN_COMMAND") {
-        UsePassword = line == "OK";
-        LastCommand = "ZOLVA_SN?";
-        if (!SendCommand(LastCommand)) return;
-        AwaitStep(CurrentState == psWaitConnect ? ConnectStep::Serial : ConnectStep::None);
-      } else if (ContainsTextNoCase(line, "WRONG PASSWORD")) {
-        AwaitStep(ConnectStep::None);  // answered: the message says what to do
-        // Once an opening: a question asked again is refused again.
-        if (!WrongPasswordAnswered_) StartWrongPasswordTimer();
-        WrongPasswordAnswered_ = true;
-      }
-      return;
-    }
-    const auto at = line.find("ZOLVA_SN=");
-    if (LastCommand == "ZOLVA_SN?" && at != std::string::npos) {
-      const std::string value = line.substr(at + 9);
-      bool usable = false;
-      if (value != "NOT SET") {
-        SerialNumber = -1;
-        if (const auto number = TryStrToInt(value)) {
-          usable = true;
-          SerialNumber = *number;
-          AccountNumber = static_cast<std::int32_t>(static_cast<std::uint32_t>(*number) % 10000u);
-          CurrentState = psConnected;
-          PassedOverPort_ = -1;
+    switch (Asked_.step) {
+      case Step::ScriptCommand: {
+        const std::string upper = UpperCase(line);  // once for every comparison below
+        if (IsLateScriptReply(upper)) return;
+        if (line == "OK" || line == "UNKNOWN_COMMAND" ||
+            (!ReplyKey.empty() && upper.find(UpperCase(ReplyKey)) != std::string::npos) ||
+            upper.find("VALUE ERROR") != std::string::npos) {
+          Answered();
+          NextCommandFromList();
         }
+        return;
       }
-      AwaitStep(ConnectStep::None);  // answered: the same question gets the same answer
-      if (!usable && CurrentState == psWaitConnect)
-        ReportUnusableAnswer("TBrekGSMDemoMainForm.NewString", "answered \"ZOLVA_SN=" + value + "\", no serial number");
-      ShowCurrentState();
+      case Step::AskPassword:
+        if (line == "OK" || line == "UNKNOWN_COMMAND") {
+          Answered();
+          UsePassword = line == "OK";
+          Ask(Step::AskSerialNumber, "ZOLVA_SN?");
+        } else if (ContainsTextNoCase(line, "WRONG PASSWORD")) {
+          Answered();  // the message says what to do
+          DropScript("TBrekGSMDemoMainForm.NewString", "was not completed: the panel back after \"reset\" refused the password");
+          // Once an opening: a question asked again is refused again.
+          if (!WrongPasswordAnswered_) StartWrongPasswordTimer();
+          WrongPasswordAnswered_ = true;
+          ShowCurrentState();
+        }
+        return;
+      case Step::AskSerialNumber:
+        if (const auto at = line.find("ZOLVA_SN="); at != std::string::npos) {
+          Answered();
+          SerialNumberAnswered(line.substr(at + 9));
+        }
+        return;
+      case Step::SetTamper:
+      case Step::SetTime:
+      case Step::Payment: {
+        const std::string key = Asked_.command.substr(0, Asked_.command.find('='));
+        if (line == "OK" || line == "UNKNOWN_COMMAND" || ContainsTextNoCase(line, "value error") ||
+            ContainsTextNoCase(line, key)) {
+          const Step step = Asked_.step;
+          Answered();
+          AfterPlainStep(step);
+        }
+        return;
+      }
+      default:
+        return;
     }
   });
+}
+
+void TBrekGSMDemoMainForm::SerialNumberAnswered(const std::string& value) {
+  const auto parsed = value != "NOT SET" ? TryStrToInt(value) : std::nullopt;
+  const bool isNumber = parsed.has_value();
+  const std::int32_t number = parsed.value_or(-1);
+  if (LoadDemoPending || LoadFtdefPending) {
+    // Only the panel that got the script is completed. After the factory settings a panel
+    // may not tell its number ("NOT SET"): nothing was written for an account then.
+    if ((isNumber && number == Restart_.serial) || (value == "NOT SET" && LoadFtdefPending)) {
+      if (isNumber) {
+        SerialNumber = number;
+        AccountNumber = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) % 10000u);
+      }
+      if (LoadDemoPending) {
+        Ask(Step::SetTamper, "ARM_IGNORE_TAMPER=1");
+        return;
+      }
+      FinishCompletion();
+      return;
+    }
+    DropScript("TBrekGSMDemoMainForm.NewString", "was not completed: the panel back after \"reset\" answered \"ZOLVA_SN=" +
+                                                     value + "\", not the serial number " +
+                                                     std::to_string(Restart_.serial) + " of the panel that got it");
+  }
+  bool usable = false;
+  if (value != "NOT SET") {
+    SerialNumber = -1;
+    if (isNumber) {
+      usable = true;
+      SerialNumber = number;
+      AccountNumber = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) % 10000u);
+      CurrentState = psConnected;
+      PassedOverPort_ = -1;
+    }
+  }
+  // An answer, not a silence: the same question gets the same answer.
+  if (!usable && CurrentState == psWaitConnect)
+    ReportUnusableAnswer("TBrekGSMDemoMainForm.NewString", "answered \"ZOLVA_SN=" + value + "\", no serial number");
+  ShowCurrentState();
+}
+
+void TBrekGSMDemoMainForm::AfterPlainStep(Step step) {
+  if (step == Step::SetTamper)
+    Ask(Step::SetTime, TimeCommand());
+  else if (step == Step::SetTime)
+    FinishCompletion();
+}
+
+void TBrekGSMDemoMainForm::FinishCompletion() {
+  if (LoadDemoPending) CurrentState = psDemoLoaded;
+  if (LoadFtdefPending) CurrentState = psConnected;
+  LoadDemoPending = false;
+  LoadFtdefPending = false;
+  EndRestartWait();
+  ShowCurrentState();
 }
 
 void TBrekGSMDemoMainForm::ReportUnusableAnswer(const char* operation, const std::string& why) {
@@ -362,8 +404,12 @@ void TBrekGSMDemoMainForm::OnComPortOpen() {
     LineOverlong_ = false;
     WrongPasswordAnswered_ = false;
     UnusableReported_ = false;
+    ++Opening_;
+    OpenedAtMs_ = NowMs();
+    LastByteAtMs_ = 0;
+    AnswerTimeMs_ = 0;
+    BytesSeen_ = ComPort ? ComPort->BytesArrived() : 0;
     StartMain();
-    AwaitStep(ConnectStep::Version);
   });
 }
 
@@ -371,7 +417,7 @@ void TBrekGSMDemoMainForm::StartMain() {
   Guarded("TBrekGSMDemoMainForm.StartMain", [&] {
     LastCommand = "VERSION?";
     SendCommand("");
-    SendCommand(LastCommand);
+    Ask(Step::AskVersion, LastCommand);
   });
 }
 
@@ -381,20 +427,26 @@ void TBrekGSMDemoMainForm::NextCommandFromList() {
     if (CommandsList && CommandsList->GetNextCommand(LastCommand, ReplyKey)) {
       ScriptSent_.emplace_back(UpperCase(LastCommand), UpperCase(ReplyKey));
       ArrivedAtSend_ = ComPort ? ComPort->BytesArrived() : 0;
-      if (!SendCommand(LastCommand)) return;  // the script was dropped with the link
+      // Not after "reset" (the restart's own waits follow), nor when the link was lost.
+      if (!Ask(Step::ScriptCommand, LastCommand)) return;
       if (SendCommandTimer) SendCommandTimer->SetEnabled(true);
       return;
     }
     ScriptRunning = false;
+    if (Asked_.step == Step::ScriptCommand) Asked_ = Question{};
   });
 }
 
 void TBrekGSMDemoMainForm::OnSendCommandTimer() {
   Guarded("TBrekGSMDemoMainForm.OnSendCommandTimer", [&] {
+    if (!ScriptRunning) {
+      SendCommandTimer->SetEnabled(false);
+      return;
+    }
     // Not one byte for a whole reply time-out: the panel is gone (its firmware wedged, a
     // cable that hangs up nothing), not slow. Sending it the rest of the script would only
     // go into the silence; it is opened again, which asks its version anew.
-    if (ScriptRunning && PortOpen() && ComPort->BytesArrived() == ArrivedAtSend_) {
+    if (PortOpen() && ComPort->BytesArrived() == ArrivedAtSend_) {
       WriteErrLog("TBrekGSMDemoMainForm.OnSendCommandTimer: COM" + std::to_string(ComPort->PortNumber()) +
                   " sent nothing in " + std::to_string(SendCommandTimer->Interval()) + " ms after \"" + LastCommand +
                   "\"; the port is closed and looked for again");
@@ -407,6 +459,7 @@ void TBrekGSMDemoMainForm::OnSendCommandTimer() {
 
 void TBrekGSMDemoMainForm::OnStartDemoButtonClick() {
   Guarded("TBrekGSMDemoMainForm.OnStartDemoButtonClick", [&] {
+    if (HoldClick(W().StartDemoButton)) return;
     CommandsList->InitStartCmd();
     if (CommandsList->CommandCount() == 0) {
       ShowMessageBox(NoStartCommandsMessage(), MB_ICONERROR);
@@ -426,6 +479,7 @@ void TBrekGSMDemoMainForm::OnStartDemoButtonClick() {
 
 void TBrekGSMDemoMainForm::OnEndDemoButtonClick() {
   Guarded("TBrekGSMDemoMainForm.OnEndDemoButtonClick", [&] {
+    if (HoldClick(W().EndDemoButton)) return;
     CommandsList->InitEndCmd();
     if (CommandsList->CommandCount() == 0) return;
     ScriptSent_.clear();
@@ -440,8 +494,11 @@ void TBrekGSMDemoMainForm::OnEndDemoButtonClick() {
 
 void TBrekGSMDemoMainForm::SwitchSituation(const char* operation, const char* command, TProgrammState state) {
   Guarded(operation, [&] {
-    LastCommand = command;
-    if (!SendCommand(LastCommand)) return;  // the panel was not switched
+    TButton& button = state == psMoneyLittle ? W().MoneyLittleButton
+                      : state == psMoneyOff  ? W().MoneyOffButton
+                                             : W().MoneyFullButton;
+    if (HoldClick(button)) return;
+    if (!Ask(Step::Payment, command)) return;  // the panel was not switched
     CurrentState = state;
     ShowCurrentState();
   });
@@ -459,21 +516,22 @@ void TBrekGSMDemoMainForm::OnMoneyFullButtonClick() {
   SwitchSituation("TBrekGSMDemoMainForm.OnMoneyFullButtonClick", "ARM_ALLOWED=0", psMoneyFull);
 }
 
-void TBrekGSMDemoMainForm::DropInterruptedScript() {
-  // A script cut short by the panel going away was not written: the panel's return must
-  // not complete it. Start again from the connection; the demonstrator writes it anew.
+void TBrekGSMDemoMainForm::DropScript(const char* operation, const std::string& why) {
+  if (!ScriptRunning && !LoadDemoPending && !LoadFtdefPending) return;
   if (SendCommandTimer) SendCommandTimer->SetEnabled(false);
   if (CommandsList) {
     std::string command, key;
     while (CommandsList->GetNextCommand(command, key)) {
     }
   }
-  WriteErrLog(std::string("TBrekGSMDemoMainForm.OnConnectButtonClick: the ") +
-              (LoadDemoPending ? "demo settings" : "factory settings") +
-              " script was interrupted by a disconnect and dropped");
+  WriteErrLog(std::string(operation) + ": the " + (LoadFtdefPending ? "factory settings" : "demo settings") +
+              " script " + why);
   ScriptRunning = false;
   LoadDemoPending = false;
   LoadFtdefPending = false;
+  EndRestartWait();
+  // Never shown as written: the window leaves its loading state.
+  if (CurrentState == psLoadDemo || CurrentState == psLoadFtdef) CurrentState = psWaitConnect;
 }
 
 }  // namespace brek

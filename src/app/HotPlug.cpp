@@ -1,6 +1,7 @@
 // Port discovery and hot-plug: the panel's port is the COM port whose friendly name
 // belongs to the panel's USB device and that can be opened; device notices and a 5000 ms
 // check find it, a removal lets go of it.
+#include <algorithm>
 #include <cstring>
 
 #include "app/BrekGSMDemoMain.h"
@@ -88,12 +89,18 @@ void TBrekGSMDemoMainForm::OnComPortGone() {
 }
 
 void TBrekGSMDemoMainForm::LetGoOfPort() {
-  if (DeviceReady)
-    OnConnectButtonClick();
-  else
-    ClosePort();
-  OpenPortNumber = -1;
+  const bool scriptCut = ScriptRunning;  // "reset" ends the script before it lets go
+  ClosePort();
   DeviceReady = false;
+  ScriptRunning = false;
+  OpenPortNumber = -1;
+  if (scriptCut)
+    DropScript("TBrekGSMDemoMainForm.OnConnectButtonClick", "was interrupted by a disconnect and dropped");
+  else if (Restart_.expired)
+    DropScript("TBrekGSMDemoMainForm.OnConnectButtonClick",
+               "was not completed: the panel was lost again after the restart, 60000 ms after \"reset\"");
+  // With a restart under way the state waits for the panel's return.
+  if (!LoadDemoPending && !LoadFtdefPending) SetStartState();
   if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);  // the search goes on
 }
 
@@ -101,13 +108,9 @@ void TBrekGSMDemoMainForm::RefreshComPorts(bool connect) {
   Guarded("TBrekGSMDemoMainForm.RefreshComPorts", [&] {
     if (CheckPortsTimer) CheckPortsTimer->SetEnabled(false);
     FillComPortsList();  // lets go of the port in use when it is no longer listed
-    if (connect) {
-      if (GetTestedPortNumber() != -1 && !PortOpen()) OnConnectButtonClick();
-    } else if (GetTestedPortNumber() == -1) {
-      // A listing that failed skipped the check of the port in use: the one disconnect
-      // step still ends its script and timers.
-      LetGoOfPort();
-    }
+    // A removal lets go of the port in use only through a listing that lacks it: one that
+    // failed proves nothing (a lost panel also fails its next write, or hangs up).
+    if (connect && GetTestedPortNumber() != -1 && !PortOpen()) OnConnectButtonClick();
     // Notices of other devices are common, an opening can fail once (a port held for a
     // moment) and a removal notice can be lost: the check never stops.
     if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
@@ -123,6 +126,7 @@ void TBrekGSMDemoMainForm::ClearPortList() {
 void TBrekGSMDemoMainForm::FillComPortsList() {
   Guarded("TBrekGSMDemoMainForm.FillComPortsList", [&] {
     ClearPortList();
+    PanelNamesListed_ = false;
     if (!Context_.devices) return;
     std::uint32_t size = kFirstNameBufferSize;
     std::uint32_t n = 0;
@@ -211,6 +215,11 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
       LetGoOfPort();
       inUse = -1;
     }
+    if (Restart_.waiting && PanelNamesListed_ &&
+        std::none_of(PortList.begin(), PortList.end(), [&](const auto& rec) {
+          return rec->Number == Restart_.port && !rec->DeviceName.empty();
+        }))
+      Restart_.seenGone = true;
     for (auto& rec : PortList) {
       if (rec->Number == inUse) continue;
       // Only the panel's ports are ever used: opening another raises its DTR and RTS (a
@@ -224,6 +233,7 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
 std::int32_t TBrekGSMDemoMainForm::GetTestedPortNumber() {
   std::int32_t result = -1;
   Guarded("TBrekGSMDemoMainForm.GetTestedPortNumber", [&] {
+    if (!ReopenAllowed()) return;
     for (const auto& rec : PortList)
       if (ContainsTextNoCase(rec->DeviceName, kDeviceWord) && rec->Enabled) {
         // A port let go of for giving no usable answer comes after any other panel's.
@@ -241,13 +251,7 @@ std::int32_t TBrekGSMDemoMainForm::GetTestedPortNumber() {
 void TBrekGSMDemoMainForm::OnConnectButtonClick() {
   Guarded("TBrekGSMDemoMainForm.OnConnectButtonClick", [&] {
     if (DeviceReady) {
-      const bool interrupted = ScriptRunning && !ResetSent_;
-      ClosePort();
-      DeviceReady = false;
-      ScriptRunning = false;
-      OpenPortNumber = -1;
-      if (interrupted) DropInterruptedScript();
-      if (!LoadDemoPending && !LoadFtdefPending) SetStartState();
+      LetGoOfPort();
       return;
     }
     const std::int32_t n = GetTestedPortNumber();

@@ -59,7 +59,8 @@ void TBrekGSMDemoMainForm::OnFormCreate() {
     CreateRegister();
     ReadIniFile();
     CheckPortsTimer = Ui().CreateTimer(kCheckPortsInterval, true, [this] { OnCheckPortsTimer(); });
-    ConnectWatchdogTimer = Ui().CreateTimer(1000, false, [this] { OnConnectWatchdogTimer(); });
+    QuestionTimer = Ui().CreateTimer(1000, false, [this] { OnQuestionTimer(); });
+    RestartTimer = Ui().CreateTimer(5000, false, [this] { OnRestartTimer(); });
     TrafficLogRelease_ = Ui().CreateTimer(kTrafficLogHoldMs, false, [this] { ReleaseTrafficLog(); });
     PortList.clear();
     SetPortDefault();
@@ -94,7 +95,8 @@ void TBrekGSMDemoMainForm::OnFormDestroy() {
     Ui().SetApplicationExceptionHandler({});
     DestroyPort();
     CheckPortsTimer.reset();
-    ConnectWatchdogTimer.reset();
+    QuestionTimer.reset();
+    RestartTimer.reset();
     SendCommandTimer.reset();
     OneShotTimers_.clear();
     StartProgramTimer_.reset();
@@ -132,6 +134,7 @@ void TBrekGSMDemoMainForm::SetStartState() {
     ScriptRunning = false;
     LoadDemoPending = false;
     LoadFtdefPending = false;
+    EndRestartWait();
     UsePassword = false;
     SerialNumber = -1;
     AccountNumber = 0;

@@ -38,6 +38,12 @@ class EventLoop {
   virtual void Sleep(unsigned ms) = 0;
   // Waits while timers, posted calls and window messages go on being handled.
   virtual void ProcessMessagesFor(unsigned ms) = 0;
+  // A monotonic clock in milliseconds, for measuring the waits between timer ticks.
+  virtual std::uint64_t TickMs() const {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+  }
   // Exceptions that escape a timer, posted call or click go here, never across the event
   // loop; an empty handler restores the default (logged, nothing shown).
   virtual void SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) = 0;

@@ -79,19 +79,19 @@ TEST_F(Dialogue, TheDemoScriptIsSentWholeThenCompletedAfterTheRestart) {
   EXPECT_EQ(form->CurrentState, psDemoLoaded);
   EXPECT_FALSE(form->LoadDemoPending);
   const auto completion = CommandsSince(afterScript);
-  ASSERT_EQ(completion.size(), 4u);
+  ASSERT_EQ(completion.size(), 5u);
   EXPECT_EQ(completion[0], "VERSION?");
   EXPECT_EQ(completion[1], "AUTH=5916");
-  EXPECT_EQ(completion[2], "ARM_IGNORE_TAMPER=1");
-  ASSERT_EQ(completion[3].rfind("TIME=", 0), 0u);
+  EXPECT_EQ(completion[2], "ZOLVA_SN?") << "the same panel that got the script?";
+  EXPECT_EQ(completion[3], "ARM_IGNORE_TAMPER=1");
+  ASSERT_EQ(completion[4].rfind("TIME=", 0), 0u);
   // Local seconds since 1970 of the virtual clock (17:45:12 on 6 December 2026 at its start).
-  const std::uint64_t seconds = std::stoull(completion[3].substr(5));
+  const std::uint64_t seconds = std::stoull(completion[4].substr(5));
   EXPECT_GE(seconds, 1796579112u + startMs / 1000);
   EXPECT_LE(seconds, 1796579112u + ui->NowMs() / 1000);
-  // Blocking waits of 500 and 50 ms, then 50 ms with messages running.
-  ASSERT_GE(ui->sleeps.size(), 2u);
-  EXPECT_EQ(std::vector<unsigned>(ui->sleeps.end() - 2, ui->sleeps.end()), (std::vector<unsigned>{500, 50}));
-  EXPECT_EQ(ui->processingWaits, std::vector<unsigned>{50});
+  // Each line waits for the answer to the one before, never in a wait that stops the window.
+  EXPECT_TRUE(ui->sleeps.empty());
+  EXPECT_TRUE(ui->processingWaits.empty());
   EXPECT_TRUE(window.MoneyLittleButton.Enabled());
   EXPECT_EQ(window.ObjectsValueLabel.HTMLText(), "3456, 3457");
   EXPECT_TRUE(ProgramErrorLog().empty());
@@ -107,10 +107,11 @@ TEST_F(Dialogue, WithoutThePasswordTheCompletionSendsNoAuth) {
   const std::size_t afterScript = Commands().size();
   Run(5000);
   const auto completion = CommandsSince(afterScript);
-  ASSERT_EQ(completion.size(), 3u);
+  ASSERT_EQ(completion.size(), 4u);
   EXPECT_EQ(completion[0], "VERSION?");
-  EXPECT_EQ(completion[1], "ARM_IGNORE_TAMPER=1");
-  EXPECT_EQ(completion[2].rfind("TIME=", 0), 0u);
+  EXPECT_EQ(completion[1], "ZOLVA_SN?");
+  EXPECT_EQ(completion[2], "ARM_IGNORE_TAMPER=1");
+  EXPECT_EQ(completion[3].rfind("TIME=", 0), 0u);
   EXPECT_EQ(form->CurrentState, psDemoLoaded);
 }
 
@@ -122,8 +123,9 @@ TEST_F(Dialogue, PaymentButtonsSwitchTheSituation) {
   EXPECT_EQ(form->CurrentState, psMoneyLittle);
   EXPECT_FALSE(window.MoneyLittleButton.Enabled());
   window.MoneyOffButton.Click();
-  EXPECT_EQ(form->CurrentState, psMoneyOff);
   window.MoneyFullButton.Click();
+  EXPECT_EQ(form->CurrentState, psMoneyLittle) << "each waits for the answer to the one before";
+  Run(50);
   EXPECT_EQ(form->CurrentState, psMoneyFull);
   Run(100);
   EXPECT_EQ(CommandsSince(before), (std::vector<std::string>{"ARM_ALLOWED=2", "ARM_ALLOWED=3", "ARM_ALLOWED=0"}));
@@ -142,7 +144,7 @@ TEST_F(Dialogue, TheFactoryScriptEndsConnectedWithTheSerialNumberAskedAgain) {
   EXPECT_EQ(form->CurrentState, psConnected);
   EXPECT_FALSE(form->LoadFtdefPending);
   EXPECT_EQ(form->SerialNumber, 123456);
-  EXPECT_EQ(ui->sleeps.back(), 50u);
+  EXPECT_TRUE(ui->sleeps.empty());
 }
 
 TEST_F(Dialogue, APanelInItsStartupProgramIsToldToStartTheMainOne) {
@@ -211,7 +213,7 @@ TEST_F(Dialogue, RejectedCommandsStillAdvanceTheScript) {
     window.StartDemoButton.Click();
     Run(6000);
     EXPECT_EQ(form->CurrentState, psDemoLoaded) << static_cast<int>(style);
-    EXPECT_EQ(Commands().size(), 3u + 67u + 4u);
+    EXPECT_EQ(Commands().size(), 3u + 67u + 5u);
   }
 }
 
@@ -420,7 +422,7 @@ TEST_F(Dialogue, AnEndlessLineIsCappedDroppedAndLoggedOnce) {
   EXPECT_EQ(ProgramErrorLog().size(), 1u);
 }
 
-TEST_F(Dialogue, RepliesDuringTheWaitAfterTimeAreHandledOnceAndInOrder) {
+TEST_F(Dialogue, TheCompletionsRepliesAreHandledOnceAndInOrder) {
   PanelConfig c;
   c.replyDelayMs = 5;
   c.echo = true;
@@ -438,9 +440,9 @@ TEST_F(Dialogue, RepliesDuringTheWaitAfterTimeAreHandledOnceAndInOrder) {
     if (text == " OUT: ARM_IGNORE_TAMPER=1") seenTamper = true;
     if (seenTamper) tail.push_back(text.rfind(" OUT: TIME=", 0) == 0 ? " OUT: TIME=" : text.rfind(" IN:  TIME=", 0) == 0 ? " IN:  TIME=" : text);
   }
-  // The replies to AUTH, ARM_IGNORE_TAMPER and TIME all arrive during the wait after TIME.
-  EXPECT_EQ(tail, (std::vector<std::string>{" OUT: ARM_IGNORE_TAMPER=1", " OUT: TIME=", " IN:  AUTH=5916", " IN:  OK",
-                                            " IN:  ARM_IGNORE_TAMPER=1", " IN:  OK", " IN:  TIME=", " IN:  OK"}));
+  // Each line goes out once the one before has its answer (its echo is passed over).
+  EXPECT_EQ(tail, (std::vector<std::string>{" OUT: ARM_IGNORE_TAMPER=1", " IN:  ARM_IGNORE_TAMPER=1", " IN:  OK",
+                                            " OUT: TIME=", " IN:  TIME=", " IN:  OK"}));
 }
 
 TEST_F(Dialogue, ALateReplyThatNamesAnEarlierCommandDoesNotAdvanceTheScript) {
@@ -614,6 +616,79 @@ TEST_F(SlowStart, AnUnusableAnswerEndsTheWaitAndIsReportedOnce) {
     EXPECT_EQ(ui->messageBoxes.size(), wrongPassword ? 1u : 0u);
     EXPECT_EQ(Commands().size(), wrongPassword ? 2u : 1u);
   }
+}
+
+// A panel writing its flash takes every line in turn, each after a delay.
+TEST_F(SlowStart, ABusyPanelIsAskedEachQuestionAtMostTwiceAndNoAnswerIsTakenForAnother) {
+  for (std::uint32_t perLine : {1200u, 3000u}) {
+    TearDown();
+    SetUp();
+    PanelConfig c;
+    c.replyDelayMs = perLine;
+    c.oneLineAtATime = true;
+    Start(c);
+    while (form->CurrentState != psConnected && ui->NowMs() < 30000) Run(10);
+    ASSERT_EQ(form->CurrentState, psConnected) << perLine;
+    std::printf("a panel answering in %u ms: connected in %llu ms, asked VERSION? %zu, AUTH= %zu, ZOLVA_SN? %zu times\n",
+                perLine, static_cast<unsigned long long>(ui->NowMs()), Count("VERSION?"), Count("AUTH=5916"),
+                Count("ZOLVA_SN?"));
+    for (const auto& question : kConnect) EXPECT_LE(Count(question), perLine < 3000 ? 2u : 3u) << perLine << question;
+  }
+  EXPECT_EQ(panel->Openings(), 1);
+  window.StartDemoButton.Click();
+  Run(300000);
+  ASSERT_EQ(form->CurrentState, psDemoLoaded);
+  // A payment and the factory settings 0.3 s later: no line goes out before the answer to the one before.
+  std::vector<std::pair<std::uint64_t, std::string>> heard;
+  panel->afterWrite = [&](const std::string& bytes) { heard.emplace_back(ui->NowMs(), bytes); };
+  window.MoneyLittleButton.Click();
+  Run(300);
+  window.EndDemoButton.Click();
+  Run(15000);
+  ASSERT_GE(heard.size(), 4u);
+  EXPECT_EQ(heard[3].second, "reset\r\n");
+  for (std::size_t i = 1; i < 4; ++i) EXPECT_GE(heard[i].first - heard[i - 1].first, 3000u) << heard[i].second;
+}
+
+// After "reset": the completion goes to the panel that restarted, and only to it.
+TEST_F(SlowStart, TheCompletionWaitsForTheRestartAndGoesOnlyToThePanelThatGotTheScript) {
+  PanelConfig c;
+  c.leaveAfterResetMs = 1500;  // its USB side stays while it finishes writing
+  Start(c);
+  Run(300);
+  std::uint64_t resetAt = 0;
+  panel->afterWrite = [&](const std::string& bytes) {
+    if (bytes == "reset\r\n") resetAt = ui->NowMs();
+  };
+  window.StartDemoButton.Click();
+  while (!resetAt) Run(1);
+  Run(300);
+  devices->AddPort({"COM3", "", true});  // any notice in the meantime
+  while (form->CurrentState != psDemoLoaded && ui->NowMs() < resetAt + 20000) Run(1);
+  EXPECT_EQ(form->CurrentState, psDemoLoaded);
+  EXPECT_EQ(Count("ARM_IGNORE_TAMPER=1"), 1u);
+  std::printf("back 3000 ms after \"reset\", demo loaded %llu ms after it\n",
+              static_cast<unsigned long long>(ui->NowMs() - resetAt));
+  // Not back within a minute: the script is dropped; back later, it is connected afresh.
+  panel->Model().Config().restartMs = 90000;
+  window.EndDemoButton.Click();
+  Run(61000);
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  ASSERT_EQ(ProgramErrorLog().size(), 1u);
+  EXPECT_NE(ProgramErrorLog()[0].find("did not come back within 60000 ms"), std::string::npos);
+  Run(40000);
+  EXPECT_EQ(form->CurrentState, psConnected);
+  // Another panel (another serial number) back in its place is connected as itself.
+  panel->Model().Config().restartMs = 3000;
+  panel->afterWrite = [&](const std::string& bytes) {
+    if (bytes == "reset\r\n") panel->Model().Config().serial = "777777";
+  };
+  window.StartDemoButton.Click();
+  Run(10000);
+  EXPECT_EQ(form->CurrentState, psConnected);
+  EXPECT_EQ(form->AccountNumber, 7777);
+  EXPECT_EQ(Count("ARM_IGNORE_TAMPER=1"), 1u);
+  EXPECT_EQ(ProgramErrorLog().size(), 2u);
 }
 
 TEST_F(SlowStart, AStartMainThatIsLostIsSentAgainAfterTheCheck) {

@@ -97,10 +97,14 @@ TEST_F(Edges, VersionRepliesHeedLetterCase) {
   EXPECT_TRUE(panel->Held());
   TearDown();
   SetUp();
-  StartAnswering("VERSION?", "Brek GSM Main VER=5.1.10.6");
-  EXPECT_TRUE(form->DeviceReady);
-  EXPECT_NE(form->FirmwareVersion, "5.1.10.6") << "\"VER=\" is not the version's key";
-  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  // Neither is a line with "Main" that names no version (a boot banner, a garbled line).
+  for (const char* line : {"Brek GSM Main VER=5.1.10.6", "Main loop started"}) {
+    TearDown();
+    SetUp();
+    StartAnswering("VERSION?", line);
+    EXPECT_FALSE(form->DeviceReady) << line;
+    EXPECT_EQ(form->CurrentState, psWaitConnect);
+  }
 }
 
 TEST_F(Edges, PasswordAndSerialNumberRepliesHeedLetterCase) {
@@ -114,10 +118,10 @@ TEST_F(Edges, PasswordAndSerialNumberRepliesHeedLetterCase) {
   TearDown();
   SetUp();
   Connect();
+  LoadDemo();
   panel->Model().Config().answerFor["ZOLVA_SN?"] = "ZOLVA_SN=not set";
-  form->LastCommand = "ZOLVA_SN?";
-  panel->Send("ZOLVA_SN=not set\r\n");
-  Run(20);
+  window.EndDemoButton.Click();
+  Run(10000);
   EXPECT_EQ(form->SerialNumber, -1) << "\"not set\" is no number, not the NOT SET that keeps it";
 }
 
@@ -144,14 +148,14 @@ TEST_F(Edges, TheWrongPasswordMessageComesOneHundredMillisecondsAfterTheReplyOnc
   panel->Send("wrong password\r\n");
   Run(200);
   EXPECT_EQ(ui->messageBoxes.size(), 1u) << "once an opening: the same refusal again shows nothing new";
-  // Answering 1.5 s late, the password is asked again before its refusal comes: refused
-  // twice, one box.
+  // Answering 1.5 s late: the password is asked once (the panel has shown that it answers
+  // that slowly), one box.
   panel->Unplug();
   Run(10);
   panel->Model().Config().replyDelayMs = 1500;
   panel->Plug();
   Run(8000);
-  EXPECT_EQ(Count("AUTH=5916"), 3u);
+  EXPECT_EQ(Count("AUTH=5916"), 2u);
   EXPECT_EQ(ui->messageBoxes.size(), 2u);
 }
 
@@ -216,7 +220,7 @@ TEST_F(Edges, TheFactoryCompletionWithoutAPasswordSendsNoAuthAndEndsConnected) {
   const std::size_t before = Commands().size();
   window.EndDemoButton.Click();
   Run(10000);
-  EXPECT_EQ(CommandsSince(before), (std::vector<std::string>{"ftdef", "settings_save", "reset", "VERSION?"}));
+  EXPECT_EQ(CommandsSince(before), (std::vector<std::string>{"ftdef", "settings_save", "reset", "VERSION?", "ZOLVA_SN?"}));
   EXPECT_EQ(form->CurrentState, psConnected);
   EXPECT_FALSE(form->LoadFtdefPending);
 }

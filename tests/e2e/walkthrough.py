@@ -55,9 +55,9 @@ def main():
         script = script_commands(START_SCRIPT, int(SERIAL) % 10000)
         check(t[4:4 + len(script)] == script, 'the demo settings, every command once and in order')
         at = 4 + len(script)
-        check(t[at:at + 4] == ['', 'VERSION?', PASSWORD, 'ARM_IGNORE_TAMPER=1'] and t[at + 4].startswith('TIME='),
-              f'completion after the restart: {t[at:at + 5]!r}')
-        at += 5
+        check(t[at:at + 5] == ['', 'VERSION?', PASSWORD, 'ZOLVA_SN?', 'ARM_IGNORE_TAMPER=1']
+              and t[at + 5].startswith('TIME='), f'completion after the restart: {t[at:at + 6]!r}')
+        at += 6
         # The three situations, then the factory settings and the completion after the restart.
         check(t[at:at + 3] == ['ARM_ALLOWED=2', 'ARM_ALLOWED=3', 'ARM_ALLOWED=0'], f'situations: {t[at:at + 3]!r}')
         at += 3

@@ -10,10 +10,10 @@ namespace brek::test {
 namespace {
 
 // The commands of a whole demonstration: connecting (3), the demo settings and their
-// completion after the restart (4), the three situations, the factory settings (3) and
+// completion after the restart (5), the three situations, the factory settings (3) and
 // their completion after the restart (3).
 std::size_t WholeDemonstrationLength() {
-  static const std::size_t n = 3 + DialogueFixture::StartScript(3456).size() + 4 + 3 + 3 + 3;
+  static const std::size_t n = 3 + DialogueFixture::StartScript(3456).size() + 5 + 3 + 3 + 3;
   return n;
 }
 
@@ -60,16 +60,17 @@ class CutLine : public DialogueFixture, public testing::WithParamInterface<CutPo
   }
 
   // The script of the last click was sent whole, "reset" included, and the panel's return
-  // has not completed it yet: the program then waits for the panel.
+  // has not completed it yet (its last line, "TIME=" or "ZOLVA_SN?", has no answer in the
+  // traffic log): the program then waits for the panel.
   bool WaitingForTheRestart() const {
     if (lastClick != &window.StartDemoButton && lastClick != &window.EndDemoButton) return false;
     const auto since = CommandsSince(lastClickAt);
-    const auto reset = std::find(since.begin(), since.end(), "reset");
-    if (reset == since.end()) return false;
-    const bool demo = lastClick == &window.StartDemoButton;
-    return std::none_of(reset, since.end(), [&](const std::string& c) {
-      return demo ? c.rfind("TIME=", 0) == 0 : c.rfind("AUTH=", 0) == 0;
-    });
+    if (std::find(since.begin(), since.end(), "reset") == since.end()) return false;
+    const std::string last = lastClick == &window.StartDemoButton ? " OUT: TIME=" : " OUT: ZOLVA_SN?";
+    const auto log = TrafficLog();
+    auto at = std::find_if(log.rbegin(), log.rend(), [](const std::string& l) { return l.substr(23) == " OUT: reset"; });
+    const auto sent = std::find_if(log.rbegin(), at, [&](const std::string& l) { return l.substr(23).rfind(last, 0) == 0; });
+    return sent == at || std::none_of(log.rbegin(), sent, [](const std::string& l) { return l.substr(23, 5) == " IN: "; });
   }
 
   TButton* lastClick = nullptr;

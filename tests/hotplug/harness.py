@@ -179,8 +179,8 @@ def write_demo(c, p, s):
     c.plug()
     check(s.wait_state(WAIT_LOADED, 10), 'demo settings written after the restart')
     t = lines(c.transcript)
-    check(t.count('reset') == 1 and t[-4:-1] == ['VERSION?', 'AUTH=5916', 'ARM_IGNORE_TAMPER=1'],
-          'completion after the restart: ' + repr(t[-5:]))
+    check(t.count('reset') == 1 and t[-5:-1] == ['VERSION?', 'AUTH=5916', 'ZOLVA_SN?', 'ARM_IGNORE_TAMPER=1'],
+          'completion after the restart: ' + repr(t[-6:]))
     check(t[-1].startswith('TIME='), 'the clock is set')
 
 

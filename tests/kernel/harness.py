@@ -558,9 +558,9 @@ def windows_program(c, panel, other):
         t = [''] + t[at:]
         check(t[4:4 + len(script)] == script, 'the demo settings, every command once and in order')
         at = 4 + len(script)
-        check(t[at:at + 4] == ['', 'VERSION?', 'AUTH=5916', 'ARM_IGNORE_TAMPER=1'] and t[at + 4].startswith('TIME='),
-              f'completion after the restart: {t[at:at + 5]!r}')
-        check(t[at + 5:] == ['ARM_ALLOWED=2', 'ARM_ALLOWED=3', 'ARM_ALLOWED=0', 'ftdef', 'settings_save', 'reset']
+        check(t[at:at + 5] == ['', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?', 'ARM_IGNORE_TAMPER=1']
+              and t[at + 5].startswith('TIME='), f'completion after the restart: {t[at:at + 6]!r}')
+        check(t[at + 6:] == ['ARM_ALLOWED=2', 'ARM_ALLOWED=3', 'ARM_ALLOWED=0', 'ftdef', 'settings_save', 'reset']
               + connect, f'situations and factory settings: {t[at + 5:]!r}')
         check(panel.restarts == 2, f'two restarts, saw {panel.restarts}')
         check(w.program.error_log() == '', 'error log: ' + w.program.error_log())

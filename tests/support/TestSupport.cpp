@@ -71,7 +71,8 @@ std::vector<std::string> ExpectedDemoLoadTranscript(std::uint32_t account) {
   script.InitAccount(account);
   std::string c, k;
   while (script.GetNextCommand(c, k)) expected.push_back(c);
-  for (const char* line : {"", "VERSION?", "AUTH=5916", "ARM_IGNORE_TAMPER=1"}) expected.push_back(line);
+  for (const char* line : {"", "VERSION?", "AUTH=5916", "ZOLVA_SN?", "ARM_IGNORE_TAMPER=1"})
+    expected.push_back(line);
   return expected;
 }
 

@@ -29,6 +29,7 @@ class VirtualToolkit : public Toolkit {
   void PostToUiThread(std::function<void()> call) override;
   void Sleep(unsigned ms) override;
   void ProcessMessagesFor(unsigned ms) override;
+  std::uint64_t TickMs() const override { return now_; }
   void ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
   void ShowMainWindow() override { shown = true; }
   void CloseMainWindow() override { closed = true; }

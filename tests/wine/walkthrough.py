@@ -171,9 +171,9 @@ def whole_demonstration(c):
     script = script_commands(START_SCRIPT, 3456)
     check(t[4:4 + len(script)] == script, 'the demo settings, every command once and in order')
     at = 4 + len(script)
-    check(t[at:at + 4] == ['', 'VERSION?', 'AUTH=5916', 'ARM_IGNORE_TAMPER=1'] and t[at + 4].startswith('TIME='),
-          f'completion after the restart: {t[at:at + 5]!r}')
-    at += 5
+    check(t[at:at + 5] == ['', 'VERSION?', 'AUTH=5916', 'ZOLVA_SN?', 'ARM_IGNORE_TAMPER=1']
+          and t[at + 5].startswith('TIME='), f'completion after the restart: {t[at:at + 6]!r}')
+    at += 6
     check(t[at:at + 3] == ['ARM_ALLOWED=2', 'ARM_ALLOWED=3', 'ARM_ALLOWED=0'], f'situations: {t[at:at + 3]!r}')
     at += 3
     check(t[at:] == ['ftdef', 'settings_save', 'reset'] + CONNECT, f'factory settings: {t[at:]!r}')

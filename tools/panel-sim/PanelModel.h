@@ -31,6 +31,8 @@ struct PanelConfig {
   // delay starts when the answer before it went out, not when its line arrived.
   bool oneLineAtATime = false;
   std::uint32_t restartMs = 3000;  // from "reset" or "START_MAIN" to being back
+  // How long its USB side stays after "reset" (its firmware finishes writing first).
+  std::uint32_t leaveAfterResetMs = 50;
   std::string lineEnd = "\r\n";
   // Exact answers for given command lines, before any other rule (e.g. the version reply).
   std::map<std::string, std::string> answerFor;

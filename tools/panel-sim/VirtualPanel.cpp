@@ -22,6 +22,7 @@ std::string VirtualPanel::FriendlyName() const { return Utf8ToCp1251("Брек G
 
 void VirtualPanel::Plug(bool notify) {
   present_ = true;
+  busyUntilMs_ = 0;
   model_.Started();
   if (const std::uint32_t deaf = model_.Config().deafAfterStartMs) {
     const std::uint64_t plugging = ++plugs_;
@@ -96,12 +97,20 @@ std::uint32_t VirtualPanel::Write(THandle handle, const std::uint8_t* bytes, std
   const std::uint64_t session = session_;
   // Answers take at least a millisecond on the line, so the program's reading of one
   // answer never overlaps the panel's next.
-  for (const PanelOutput& o : outputs)
-    After(std::max<std::uint32_t>(o.delayMs, 1), [this, session, bytes = o.bytes] { Deliver(session, bytes); });
+  for (const PanelOutput& o : outputs) {
+    std::uint32_t delay = std::max<std::uint32_t>(o.delayMs, 1);
+    if (model_.Config().oneLineAtATime) {
+      const std::uint64_t at = std::max(ui_.TickMs(), busyUntilMs_) + delay;
+      busyUntilMs_ = at;
+      delay = static_cast<std::uint32_t>(at - ui_.TickMs());
+    }
+    After(delay, [this, session, bytes = o.bytes] { Deliver(session, bytes); });
+  }
   if (model_.TakeRestartRequest()) {
     // The panel restarts: its USB device leaves shortly after and comes back later.
-    const std::uint32_t back = std::max<std::uint32_t>(model_.Config().restartMs, 100);
-    After(50, [this] { Unplug(); });
+    const std::uint32_t leave = model_.Config().leaveAfterResetMs;
+    const std::uint32_t back = std::max<std::uint32_t>(model_.Config().restartMs, leave + 50);
+    After(leave, [this] { Unplug(); });
     After(back, [this] {
       model_.Restarted();
       Plug();

@@ -63,6 +63,7 @@ class VirtualPanel : public CommBackend {
   std::uint64_t session_ = 0;  // one per opening: answers to an earlier opening are lost
   TCommDrvRec* rec_ = nullptr;
   std::string queued_;  // the system's input queue
+  std::uint64_t busyUntilMs_ = 0;  // a panel that answers one line at a time
   std::vector<std::unique_ptr<Timer>> timers_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

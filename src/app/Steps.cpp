@@ -1,0 +1,185 @@
+// The waits of the dialogue's steps (DialogueSteps.h): every question has an end. A
+// panel's USB side appears before its firmware reads and a line can be lost, so the
+// connection's questions are asked again after a silence, never sooner than the panel has
+// shown it answers (a re-ask behind an answer still to come only queues up). A panel that
+// has sent a byte is alive: the let-go counts from its last byte. After "reset" the port is
+// opened again only once the panel was seen gone or 5 s passed, and the wait ends at 60 s.
+#include <algorithm>
+
+#include "app/BrekGSMDemoMain.h"
+#include "common/CommonUtils.h"
+#include "common/Guard.h"
+#include "serial/ComPortKX.h"
+
+namespace brek {
+namespace {
+constexpr unsigned kAskAgainAfterMs = 1000;
+// A connection question without a byte from the panel for this long lets go of the port
+// (asked at 0, 1, 3 and 7 s); one the panel keeps talking around is given up at the limit.
+constexpr std::uint64_t kLetGoAfterSilenceMs = 10000;
+constexpr std::uint64_t kQuestionLimitMs = 30000;
+constexpr unsigned kRestartGuardMs = 5000;
+constexpr unsigned kRestartLimitMs = 60000;
+}  // namespace
+
+unsigned TBrekGSMDemoMainForm::SilenceBoundMs() const {
+  return static_cast<unsigned>(std::max<std::uint64_t>(kAskAgainAfterMs, 2 * AnswerTimeMs_));
+}
+
+bool TBrekGSMDemoMainForm::Ask(Step step, const std::string& command) {
+  const std::uint64_t now = NowMs();
+  Asked_ = Question{step, Opening_, command, now, now, SilenceBoundMs()};
+  LastCommand = command;
+  if (!SendCommand(command)) return false;
+  ArmQuestionTimer();
+  return QuestionOpen();
+}
+
+void TBrekGSMDemoMainForm::AskAgain() {
+  Asked_.lastAskAtMs = NowMs();
+  Asked_.askAgainAfterMs *= 2;
+  if (Asked_.step == Step::AskVersion) SendCommand("");
+  LastCommand = Asked_.command;
+  SendCommand(LastCommand);
+}
+
+void TBrekGSMDemoMainForm::Answered() {
+  AnswerTimeMs_ = std::max(AnswerTimeMs_, NowMs() - Asked_.askedAtMs);
+  Asked_ = Question{};
+  if (QuestionTimer) QuestionTimer->SetEnabled(false);
+}
+
+void TBrekGSMDemoMainForm::ArmQuestionTimer() {
+  if (!QuestionTimer) return;
+  QuestionTimer->SetEnabled(false);
+  // A script command's wait is the send-command timer's.
+  if (!QuestionOpen() || Asked_.step == Step::ScriptCommand) return;
+  const std::uint64_t now = NowMs();
+  const std::uint64_t quietFrom = std::max(Asked_.lastAskAtMs, LastByteAtMs_);
+  std::uint64_t due = quietFrom + (AskedAgain(Asked_.step) ? Asked_.askAgainAfterMs : SilenceBoundMs());
+  if (AskedAgain(Asked_.step))
+    due = std::min({due, std::max(OpenedAtMs_, LastByteAtMs_) + kLetGoAfterSilenceMs, Asked_.askedAtMs + kQuestionLimitMs});
+  QuestionTimer->SetInterval(static_cast<unsigned>(std::max<std::uint64_t>(due > now ? due - now : 0, 1)));
+  QuestionTimer->SetEnabled(true);
+}
+
+void TBrekGSMDemoMainForm::OnQuestionTimer() {
+  Guarded("TBrekGSMDemoMainForm.OnQuestionTimer", [&] {
+    QuestionTimer->SetEnabled(false);
+    if (!QuestionOpen() || !PortOpen()) return;
+    const std::uint64_t now = NowMs();
+    const std::uint64_t quietFrom = std::max(Asked_.lastAskAtMs, LastByteAtMs_);
+    if (TakesPlainAnswer(Asked_.step)) {
+      if (now < quietFrom + SilenceBoundMs()) return ArmQuestionTimer();
+      // The panel took the line without a word: the step is done all the same.
+      const Step step = Asked_.step;
+      Answered();
+      AfterPlainStep(step);
+      RunHeldClicks();
+      return;
+    }
+    if (now >= std::max(OpenedAtMs_, LastByteAtMs_) + kLetGoAfterSilenceMs || now >= Asked_.askedAtMs + kQuestionLimitMs)
+      return GiveUpOnPort();
+    if (now >= quietFrom + Asked_.askAgainAfterMs) AskAgain();
+    ArmQuestionTimer();
+  });
+}
+
+void TBrekGSMDemoMainForm::GiveUpOnPort() {
+  const std::int32_t number = ComPort ? ComPort->PortNumber() : -1;
+  WriteErrLog("TBrekGSMDemoMainForm.OnQuestionTimer: COM" + std::to_string(number) + " gave no usable answer to \"" +
+              Asked_.command + "\" in " + std::to_string(NowMs() - Asked_.askedAtMs) +
+              " ms; the port is closed and looked for again");
+  PassedOverPort_ = number;
+  LetGoOfPort();
+}
+
+void TBrekGSMDemoMainForm::ReleaseOneShotTimers() {
+  // A tick after the port closed would send to, or report on, a panel that is gone.
+  OneShotTimers_.clear();
+}
+
+bool TBrekGSMDemoMainForm::HoldClick(TButton& button) {
+  if (!QuestionOpen()) return false;
+  HeldClicks_.push_back(&button);
+  return true;
+}
+
+void TBrekGSMDemoMainForm::RunHeldClicks() {
+  // Clicked as the demonstrator would: a button the state has disabled since does nothing.
+  while (!QuestionOpen() && DeviceReady && !HeldClicks_.empty()) {
+    TButton* button = HeldClicks_.front();
+    HeldClicks_.pop_front();
+    button->Click();
+  }
+}
+
+void TBrekGSMDemoMainForm::BeginRestart() {
+  Restart_ = RestartWait{};
+  Restart_.waiting = true;
+  Restart_.serial = SerialNumber;
+  Restart_.port = ComPort ? ComPort->PortNumber() : -1;
+  if (!RestartTimer) return;
+  RestartTimer->SetEnabled(false);
+  RestartTimer->SetInterval(kRestartGuardMs);
+  RestartTimer->SetEnabled(true);
+}
+
+void TBrekGSMDemoMainForm::EndRestartWait() {
+  Restart_ = RestartWait{};
+  if (RestartTimer) RestartTimer->SetEnabled(false);
+}
+
+bool TBrekGSMDemoMainForm::ReopenAllowed() const {
+  // A panel still on USB after "reset" finishes its work before it restarts: opened now, it
+  // would get the completion and then drop off.
+  return !Restart_.waiting || Restart_.back || Restart_.seenGone || Restart_.guardPassed;
+}
+
+void TBrekGSMDemoMainForm::OnRestartTimer() {
+  Guarded("TBrekGSMDemoMainForm.OnRestartTimer", [&] {
+    RestartTimer->SetEnabled(false);
+    if (!Restart_.waiting) return;
+    if (!Restart_.guardPassed) {
+      Restart_.guardPassed = true;
+      RestartTimer->SetInterval(kRestartLimitMs - kRestartGuardMs);
+      RestartTimer->SetEnabled(true);
+      RefreshComPorts(true);
+      return;
+    }
+    Restart_.expired = true;
+    if (Restart_.back) return;  // the completion is under way: its own waits end it
+    DropScript("TBrekGSMDemoMainForm.OnRestartTimer",
+               "was not completed: the panel did not come back within " + std::to_string(kRestartLimitMs) +
+                   " ms of \"reset\"");
+    // A port opened meanwhile goes on as a connection of its own.
+    if (!DeviceReady) SetStartState();
+  });
+}
+
+void TBrekGSMDemoMainForm::ClosePort() {
+  Asked_ = Question{};
+  if (QuestionTimer) QuestionTimer->SetEnabled(false);
+  HeldClicks_.clear();
+  ReleaseOneShotTimers();
+  if (!ComPort) return;
+  if (ComPort->Active()) {
+    // The closing empties the ring: the traffic log still gets every line received.
+    const std::uint8_t* ring = ComPort->InpBuf();
+    const std::int32_t size = ComPort->InpBufSize();
+    std::int32_t at = ComPort->StartInInpBuf();
+    std::vector<std::uint8_t> line(InputLine);
+    for (std::int32_t left = ComPort->ReceivedBytes(); ring && size > 0 && left > 0; --left) {
+      const std::uint8_t byte = ring[at];
+      at = at + 1 < size ? at + 1 : 0;
+      line.push_back(byte);
+      if (byte != 0x0D) continue;
+      AddInpControllerLog(Bytes2String(line.data(), line.size()));
+      line.clear();
+    }
+  }
+  ComPort->SetActive(false);
+  ReleaseTrafficLog();
+}
+
+}  // namespace brek

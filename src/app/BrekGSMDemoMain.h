@@ -60,6 +60,11 @@ class TBrekGSMDemoMainForm {
 
   // ---- Demo states ----
   void ShowCurrentState();
+  // How far a script being written has got: its commands answered, then the restart and
+  // the completion; shown once the script has run for a second.
+  void ShowScriptProgress();
+  void OnProgressTimer();
+  void ShowScriptDropped();
 
   // ---- Device dialogue ----
   // False when the panel did not get the line (the port took it only in part, or not at
@@ -139,6 +144,7 @@ class TBrekGSMDemoMainForm {
   bool UsePassword = false;
   std::unique_ptr<Timer> QuestionTimer;
   std::unique_ptr<Timer> RestartTimer;
+  std::unique_ptr<Timer> ProgressTimer;
   // The open question, if any, and the restart that a script's "reset" began.
   const Question& OpenQuestion() const { return Asked_; }
   const RestartWait& Restart() const { return Restart_; }
@@ -202,6 +208,8 @@ class TBrekGSMDemoMainForm {
   std::uint64_t LastByteAtMs_ = 0;  // the panel's last byte on this opening (0: none yet)
   std::uint64_t BytesSeen_ = 0;
   std::uint64_t AnswerTimeMs_ = 0;  // the longest a question waited for its answer on this opening
+  std::uint64_t ScriptStartedAtMs_ = 0;
+  int ScriptLength_ = 0;
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
   bool PanelNamesListed_ = false;  // the last listing had the panel's device set
   bool WrongPasswordAnswered_ = false;  // this opening's refusal is being shown

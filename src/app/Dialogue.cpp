@@ -211,6 +211,7 @@ void TBrekGSMDemoMainForm::HandleVersionReply(const std::string& line) {
   if (LoadDemoPending || LoadFtdefPending) {
     // The restarted panel: who it is decides whether the script is completed.
     Restart_.back = true;
+    ShowScriptProgress();
     if (UsePassword)
       Ask(Step::AskPassword, AuthCommand());
     else
@@ -428,8 +429,9 @@ void TBrekGSMDemoMainForm::NextCommandFromList() {
       ScriptSent_.emplace_back(UpperCase(LastCommand), UpperCase(ReplyKey));
       ArrivedAtSend_ = ComPort ? ComPort->BytesArrived() : 0;
       // Not after "reset" (the restart's own waits follow), nor when the link was lost.
-      if (!Ask(Step::ScriptCommand, LastCommand)) return;
-      if (SendCommandTimer) SendCommandTimer->SetEnabled(true);
+      const bool asked = Ask(Step::ScriptCommand, LastCommand);
+      ShowScriptProgress();
+      if (asked && SendCommandTimer) SendCommandTimer->SetEnabled(true);
       return;
     }
     ScriptRunning = false;
@@ -468,6 +470,9 @@ void TBrekGSMDemoMainForm::OnStartDemoButtonClick() {
     }
     CommandsList->InitAccount(static_cast<std::uint32_t>(AccountNumber));
     ScriptSent_.clear();
+    ScriptLength_ = CommandsList->CommandsLeft();
+    ScriptStartedAtMs_ = NowMs();
+    W().ScriptProgressBar.Hide();
     ScriptRunning = true;
     LoadDemoPending = true;
     LoadFtdefPending = false;
@@ -483,6 +488,9 @@ void TBrekGSMDemoMainForm::OnEndDemoButtonClick() {
     CommandsList->InitEndCmd();
     if (CommandsList->CommandCount() == 0) return;
     ScriptSent_.clear();
+    ScriptLength_ = CommandsList->CommandsLeft();
+    ScriptStartedAtMs_ = NowMs();
+    W().ScriptProgressBar.Hide();
     ScriptRunning = true;
     LoadDemoPending = false;
     LoadFtdefPending = true;
@@ -530,6 +538,7 @@ void TBrekGSMDemoMainForm::DropScript(const char* operation, const std::string& 
   LoadDemoPending = false;
   LoadFtdefPending = false;
   EndRestartWait();
+  ShowScriptDropped();
   // Never shown as written: the window leaves its loading state.
   if (CurrentState == psLoadDemo || CurrentState == psLoadFtdef) CurrentState = psWaitConnect;
 }

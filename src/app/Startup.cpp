@@ -61,6 +61,7 @@ void TBrekGSMDemoMainForm::OnFormCreate() {
     CheckPortsTimer = Ui().CreateTimer(kCheckPortsInterval, true, [this] { OnCheckPortsTimer(); });
     QuestionTimer = Ui().CreateTimer(1000, false, [this] { OnQuestionTimer(); });
     RestartTimer = Ui().CreateTimer(5000, false, [this] { OnRestartTimer(); });
+    ProgressTimer = Ui().CreateTimer(1000, false, [this] { OnProgressTimer(); });
     TrafficLogRelease_ = Ui().CreateTimer(kTrafficLogHoldMs, false, [this] { ReleaseTrafficLog(); });
     PortList.clear();
     SetPortDefault();
@@ -97,6 +98,7 @@ void TBrekGSMDemoMainForm::OnFormDestroy() {
     CheckPortsTimer.reset();
     QuestionTimer.reset();
     RestartTimer.reset();
+    ProgressTimer.reset();
     SendCommandTimer.reset();
     OneShotTimers_.clear();
     StartProgramTimer_.reset();

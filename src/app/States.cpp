@@ -1,4 +1,5 @@
 // The demo states and what the window shows in each.
+#include <algorithm>
 #include <array>
 
 #include "app/BrekGSMDemoMain.h"
@@ -29,7 +30,59 @@ constexpr std::array<StateView, 9> kStates = {{
 
 }  // namespace
 
+namespace {
+// A fast panel is done before a bar would be seen; an error stays this long on the taskbar.
+constexpr unsigned kProgressAfterMs = 1000;
+constexpr unsigned kProgressErrorMs = 2000;
+}  // namespace
+
+void TBrekGSMDemoMainForm::ShowScriptProgress() {
+  Guarded("TBrekGSMDemoMainForm.ShowScriptProgress", [&] {
+    TProgressBar& bar = W().ScriptProgressBar;
+    if (CurrentState != psLoadDemo && CurrentState != psLoadFtdef) {
+      if (bar.GetMode() != TProgressBar::Mode::Error) bar.Hide();
+      return;
+    }
+    const std::uint64_t ran = NowMs() - ScriptStartedAtMs_;
+    if (ran < kProgressAfterMs) {
+      if (ProgressTimer && !ProgressTimer->Enabled()) {
+        ProgressTimer->SetInterval(static_cast<unsigned>(kProgressAfterMs - ran));
+        ProgressTimer->SetEnabled(true);
+      }
+      return;
+    }
+    // The command on its way is not done yet; after "reset" the restart and the return are
+    // the last two steps.
+    const int sent = static_cast<int>(ScriptSent_.size());
+    int done = ScriptRunning ? std::max(sent - 1, 0) : ScriptLength_;
+    auto mode = TProgressBar::Mode::Normal;
+    if (Restart_.waiting) {
+      done = ScriptLength_ + (Restart_.back ? 1 : 0);
+      if (!Restart_.back) mode = TProgressBar::Mode::Paused;
+    }
+    bar.Set(true, done, ScriptLength_ + 2, mode);
+  });
+}
+
+void TBrekGSMDemoMainForm::ShowScriptDropped() {
+  // The taskbar shows the failure for a moment; the window's bar goes with the state.
+  TProgressBar& bar = W().ScriptProgressBar;
+  if (!bar.Visible() || !ProgressTimer) return;
+  bar.Set(false, bar.Position(), bar.Max(), TProgressBar::Mode::Error);
+  ProgressTimer->SetEnabled(false);
+  ProgressTimer->SetInterval(kProgressErrorMs);
+  ProgressTimer->SetEnabled(true);
+}
+
+void TBrekGSMDemoMainForm::OnProgressTimer() {
+  ProgressTimer->SetEnabled(false);
+  TProgressBar& bar = W().ScriptProgressBar;
+  if (bar.GetMode() == TProgressBar::Mode::Error) bar.Hide();
+  ShowScriptProgress();
+}
+
 void TBrekGSMDemoMainForm::ShowCurrentState() {
+  ShowScriptProgress();
   Guarded("TBrekGSMDemoMainForm.ShowCurrentState", [&] {
     if (CurrentState >= kStates.size()) return;
     const std::pair shown{CurrentState, AccountNumber};

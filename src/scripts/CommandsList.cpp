@@ -1,5 +1,7 @@
 #include "scripts/CommandsList.h"
 
+#include <algorithm>
+
 #include "common/Guard.h"
 #include "common/IniText.h"
 #include "common/Text.h"
@@ -40,6 +42,11 @@ void TCommandsList::InitAccount(std::uint32_t number) {
 }
 
 std::int32_t TCommandsList::CommandCount() const { return static_cast<std::int32_t>(Lines_.size()); }
+
+std::int32_t TCommandsList::CommandsLeft() const {
+  return static_cast<std::int32_t>(
+      std::count_if(Lines_.begin(), Lines_.end(), [](const std::string& line) { return !Trim(line).empty(); }));
+}
 
 bool TCommandsList::GetNextCommand(std::string& command, std::string& key) {
   bool result = false;

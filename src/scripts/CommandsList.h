@@ -16,6 +16,8 @@ class TCommandsList {
   void InitAccount(std::uint32_t number);
   // Lines held, blank lines included; 0 means the script could not be loaded.
   std::int32_t CommandCount() const;
+  // The commands still to be handed out (blank lines are not commands).
+  std::int32_t CommandsLeft() const;
   // Takes the next non-blank line off the front; false (out arguments untouched) when
   // none is left.
   bool GetNextCommand(std::string& command, std::string& key);

@@ -635,9 +635,19 @@ TEST_F(SlowStart, ABusyPanelIsAskedEachQuestionAtMostTwiceAndNoAnswerIsTakenForA
     for (const auto& question : kConnect) EXPECT_LE(Count(question), perLine < 3000 ? 2u : 3u) << perLine << question;
   }
   EXPECT_EQ(panel->Openings(), 1);
+  // The bar: not within the script's first second; then commands answered, the restart, the return.
+  const TProgressBar& bar = window.ScriptProgressBar;
   window.StartDemoButton.Click();
+  Run(900);
+  EXPECT_FALSE(bar.Visible());
+  Run(5200);
+  EXPECT_TRUE(bar.Visible());
+  EXPECT_EQ(std::pair(bar.Position(), bar.Max()), std::pair(2, 67 + 2));
+  while (!form->Restart().waiting) Run(100);
+  EXPECT_EQ(std::pair(bar.Position(), bar.GetMode()), std::pair(67, TProgressBar::Mode::Paused));
   Run(300000);
   ASSERT_EQ(form->CurrentState, psDemoLoaded);
+  EXPECT_FALSE(bar.Visible());
   // A payment and the factory settings 0.3 s later: no line goes out before the answer to the one before.
   std::vector<std::pair<std::uint64_t, std::string>> heard;
   panel->afterWrite = [&](const std::string& bytes) { heard.emplace_back(ui->NowMs(), bytes); };
@@ -676,6 +686,7 @@ TEST_F(SlowStart, TheCompletionWaitsForTheRestartAndGoesOnlyToThePanelThatGotThe
   EXPECT_EQ(form->CurrentState, psWaitConnect);
   ASSERT_EQ(ProgramErrorLog().size(), 1u);
   EXPECT_NE(ProgramErrorLog()[0].find("did not come back within 60000 ms"), std::string::npos);
+  EXPECT_EQ(window.ScriptProgressBar.GetMode(), TProgressBar::Mode::Error) << "for a moment, on the taskbar";
   Run(40000);
   EXPECT_EQ(form->CurrentState, psConnected);
   // Another panel (another serial number) back in its place is connected as itself.

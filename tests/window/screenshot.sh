@@ -46,13 +46,15 @@ echo "second start: exit $second, $windows window(s), on top: $(on_top) (program
 [ "$(on_top)" = "$(printf '0x%x' "$id")" ] || { echo "the running window did not come to the front"; exit 1; }
 
 # A run that crashed leaves its lock file behind: the next start runs all the same.
-kill -KILL "$app"; wait "$app" 2>/dev/null || true
+first=$(DISPLAY="$display" xdotool getwindowpid "$id")
+kill -KILL "$first"
+for _ in $(seq 100); do kill -0 "$first" 2>/dev/null || break; sleep 0.1; done
 [ -e "$work/brekgsmdemo-$(id -u).lock" ] || { echo "no lock file in the runtime folder"; exit 1; }
-start >"$work/third.txt" 2>&1 &
+(cd "$work" && DISPLAY="$display" XDG_RUNTIME_DIR="$work" exec ./"$(basename "$program")") >"$work/third.txt" 2>&1 &
 app=$!
 for _ in $(seq 100); do
-  DISPLAY="$display" xdotool search --onlyvisible --pid "$app" --name 'Брек GSM' >/dev/null 2>&1 && break; sleep 0.1
+  DISPLAY="$display" xdotool search --all --onlyvisible --pid "$app" --name 'Брек GSM' >/dev/null 2>&1 && break; sleep 0.1
 done
-DISPLAY="$display" xdotool search --onlyvisible --pid "$app" --name 'Брек GSM' >/dev/null 2>&1 ||
+DISPLAY="$display" xdotool search --all --onlyvisible --pid "$app" --name 'Брек GSM' >/dev/null 2>&1 ||
   { echo "a start after a crash did not show its window"; cat "$work/third.txt"; exit 1; }
 echo "after a crash: the next start shows its window"

@@ -250,6 +250,25 @@ def walk_through(rig, program, shots, say=print, figures=None):
     return seen
 
 
+def slow_panel_mid_script(rig, program, path, say=print):
+    """A panel that takes a while over each line: connects, starts the demo settings and keeps
+    a picture of the window once the script has run past its first second."""
+    t = rig.transcript
+    program.wait_window()
+    rig.plug()
+    if not wait_for(lambda: 'ZOLVA_SN?' in lines(t), 15):
+        raise AssertionError(f'slow panel: not connected; it heard {lines(t)[-5:]!r}')
+    time.sleep(0.5)  # the serial number's answer, one line-delay later
+    mark = len(lines(t))
+    clicked = time.monotonic()
+    program.click(START)
+    if not wait_for(lambda: len(lines(t)) >= mark + 5 and time.monotonic() - clicked > 2, 30):
+        raise AssertionError(f'slow panel: the script did not get going; it heard {lines(t)[mark:]!r}')
+    subprocess.run(['convert', '-size', f'{WIDTH}x{HEIGHT}', '-depth', '8', 'rgb:-', path], input=program.pixels(),
+                   check=True)
+    say(f'slow panel, mid-script ({len(lines(t)) - mark} lines in): {path}')
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument('--program', required=True)
@@ -271,6 +290,17 @@ def main():
             os.makedirs(shots)
             print(f'No display given: clicking through the demonstration on Xvfb {xvfb.display}.')
             walk_through(rig, program, shots)
+            # Again with a panel that answers a line in 300 ms, as one busy writing its flash:
+            # the window mid-script, beside the fast panel's.
+            program.close()
+            rig.close()
+            slow = tempfile.mkdtemp(prefix='brek-demo-slow-')
+            rig = Rig(os.path.join(slow, 'panel-transcript.txt'), sim_args=('--line-delay', '300'))
+            program = Program(os.path.abspath(args.program), slow, xvfb.display)
+            mid = os.path.join(shots, f'{len(os.listdir(shots)) + 1:02d}-slow-panel-mid-script.png')
+            slow_panel_mid_script(rig, program, mid)
+            subprocess.run(['convert', *sorted(glob.glob(os.path.join(shots, '*-loading-demo.png'))), mid, '+append',
+                            os.path.join(shots, 'loading-demo-fast-and-slow-panel.png')], check=True)
             print(f'Done. Screenshots in {shots}')
         else:
             rig.plug()

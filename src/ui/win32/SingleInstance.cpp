@@ -60,6 +60,8 @@ bool Win32SingleInstance::Claim() {
   // Denied: the running one is this user's too, started with more rights.
   const bool another = mutex_ ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
   if (!another) return true;
+  if (mutex_) CloseHandle(static_cast<HANDLE>(mutex_));  // the running one's to keep alive, not ours
+  mutex_ = nullptr;
   // The user has just started this process, so it may give the foreground away; the running
   // one could not take it by itself.
   for (int waited = 0; waited <= kFindForMs; waited += kFindEveryMs) {

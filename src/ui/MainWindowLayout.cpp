@@ -42,6 +42,9 @@ MainWindowControls::MainWindowControls() {
   Place(ObjectsValueLabel, {30, 33, 115, 13}, text, "5678, 5679");
   Place(CallCenterValueLabel, {162, 33, 155, 13}, text, "+7 800 000-00-00, доб. 1");
   Place(NubrixValueLabel, {340, 33, 221, 13}, text, "demo+5678@nb.test  |  demo5678");
+  // In the action hint's place, which both loading states leave empty: nothing else moves,
+  // and the disabled buttons below stay where the demonstrator saw them.
+  ScriptProgressBar.Bounds = {340, 291, 270, 17};
 }
 
 std::vector<TButton*> MainWindowControls::ButtonsInCreationOrder() {

@@ -123,6 +123,38 @@ TEST_F(Window, ActivePanelDrawsBlackTitlesAndTheAccount) {
   EXPECT_FALSE(window->Button(controls.StartDemoButton)->isEnabled());
 }
 
+TEST_F(Window, ScriptProgressBarTakesTheEmptyActionAreaOfTheLoadingStates) {
+  const Rect bar = controls.ScriptProgressBar.Bounds;
+  auto overlap = [](const Rect& a, const Rect& b) {
+    return a.left < b.right() && b.left < a.right() && a.top < b.bottom() && b.top < a.bottom();
+  };
+  for (TButton* b : controls.ButtonsInCreationOrder()) EXPECT_FALSE(overlap(bar, b->Bounds)) << b->Caption();
+  EXPECT_FALSE(overlap(bar, controls.ProgrammStateInfoLabel.Bounds));
+  EXPECT_FALSE(overlap(bar, controls.SecurityCenterPanel.Bounds));
+  EXPECT_FALSE(window->ProgressBar()->isVisible());
+  for (TProgrammState state : {psLoadDemo, psLoadFtdef}) {
+    form->CurrentState = state;
+    form->ShowCurrentState();
+    // It covers the action hint, which these states leave empty.
+    if (overlap(bar, controls.UserActionInfoLabel.Bounds)) {
+      EXPECT_EQ(controls.UserActionInfoLabel.HTMLText(), "");
+    }
+    const QImage before = Grab();
+    controls.ScriptProgressBar.Set(true, 1, 2, TProgressBar::Mode::Normal);
+    const QImage during = Grab();
+    QRect changed;
+    for (int y = 0; y < before.height(); ++y)
+      for (int x = 0; x < before.width(); ++x)
+        if (before.pixel(x, y) != during.pixel(x, y)) changed |= QRect(x, y, 1, 1);
+    EXPECT_EQ(changed, QRect(bar.left, bar.top, bar.width, bar.height)) << "drawn exactly where its bounds say";
+    const int mid = bar.top + bar.height / 2;
+    EXPECT_NE(during.pixel(bar.left + bar.width / 4, mid), during.pixel(bar.left + bar.width * 3 / 4, mid))
+        << "half of it filled";
+    controls.ScriptProgressBar.Hide();
+    EXPECT_EQ(Grab(), before) << "and gone without a trace";
+  }
+}
+
 TEST_F(Window, EveryTextFitsItsLabelInEveryState) {
   // Lines below a label's box are clipped away unseen, so a long caption would lose its tail.
   const QtFontMetrics metrics;

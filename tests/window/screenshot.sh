@@ -7,7 +7,7 @@ program="$1"
 artifacts="$2"
 mkdir -p "$artifacts"
 work=$(mktemp -d)
-trap 'kill ${app:-} ${xvfb:-} 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill ${app:-} ${cover:-} ${xvfb:-} 2>/dev/null || true; rm -rf "$work"' EXIT
 cp "$program" "$work/"
 start_xvfb 90 140
 (cd "$work" && DISPLAY="$display" XDG_RUNTIME_DIR="$work" ./"$(basename "$program")" >"$work/out.txt" 2>&1) &
@@ -24,3 +24,37 @@ echo "title: $title; size: $size; panel: $panel"
 [ "${panel:0:6}" = "F3F5F6" ] || { echo "unexpected panel colour"; exit 1; }
 [ -s "$work/ErrorLog.log" ] && { echo "error log not empty:"; cat "$work/ErrorLog.log"; exit 1; }
 echo "screenshot: $artifacts/waiting-window.png"
+
+# Started again while it runs (same user, same runtime folder): the running window comes in
+# front of what covered it and the new start ends without a window of its own.
+start() { (cd "$work" && DISPLAY="$display" XDG_RUNTIME_DIR="$work" exec "$@" ./"$(basename "$program")"); }
+on_top() {  # xwininfo lists the root's children topmost first
+  DISPLAY="$display" xwininfo -root -children | grep -oE '^ +0x[0-9a-f]+ "' | grep -oE '0x[0-9a-f]+' |
+    grep -m1 -xE "$(printf '0x%x' "$id")|$(printf '0x%x' "$cover_id")"
+}
+DISPLAY="$display" xmessage -geometry 1024x768+0+0 covering >/dev/null 2>&1 &
+cover=$!
+for _ in $(seq 100); do
+  cover_id=$(DISPLAY="$display" xdotool search --onlyvisible --class Xmessage 2>/dev/null | head -n1 || true)
+  [ -n "$cover_id" ] && break; sleep 0.1
+done
+[ -n "$cover_id" ] && [ "$(on_top)" = "$(printf '0x%x' "$cover_id")" ] || { echo "the window was not covered"; exit 1; }
+second=0; start timeout 30 >"$work/second.txt" 2>&1 || second=$?
+windows=$(DISPLAY="$display" xdotool search --onlyvisible --name 'Брек GSM' | wc -l)
+echo "second start: exit $second, $windows window(s), on top: $(on_top) (program $(printf '0x%x' "$id"))"
+[ "$second" = 0 ] && [ "$windows" = 1 ] || { echo "a second start made a window or failed"; cat "$work/second.txt"; exit 1; }
+[ "$(on_top)" = "$(printf '0x%x' "$id")" ] || { echo "the running window did not come to the front"; exit 1; }
+
+# A run that crashed leaves its lock file behind: the next start runs all the same.
+first=$(DISPLAY="$display" xdotool getwindowpid "$id")
+kill -KILL "$first"
+for _ in $(seq 100); do kill -0 "$first" 2>/dev/null || break; sleep 0.1; done
+[ -e "$work/brekgsmdemo-$(id -u).lock" ] || { echo "no lock file in the runtime folder"; exit 1; }
+(cd "$work" && DISPLAY="$display" XDG_RUNTIME_DIR="$work" exec ./"$(basename "$program")") >"$work/third.txt" 2>&1 &
+app=$!
+for _ in $(seq 100); do
+  DISPLAY="$display" xdotool search --all --onlyvisible --pid "$app" --name 'Брек GSM' >/dev/null 2>&1 && break; sleep 0.1
+done
+DISPLAY="$display" xdotool search --all --onlyvisible --pid "$app" --name 'Брек GSM' >/dev/null 2>&1 ||
+  { echo "a start after a crash did not show its window"; cat "$work/third.txt"; exit 1; }
+echo "after a crash: the next start shows its window"

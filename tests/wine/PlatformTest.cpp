@@ -9,15 +9,18 @@
 #include "scripts/Resources.h"
 #include "serial/ComPortDrv.h"
 #include "support/TestSupport.h"
+#include "ui/win32/MainWindow.h"
 #include "ui/win32/Win32Toolkit.h"
 
 #include <windows.h>
+#include <commctrl.h>
 #undef INVALID_HANDLE_VALUE  // the driver's own constant, not the system's macro
 
 namespace brek::test {
 namespace {
 
 class Win32Platform : public Sandbox {};
+class Win32Window : public Sandbox {};  // needs a display: run by on-display.sh
 
 std::string SourceFile(const char* relative) {
   std::ifstream f(std::string(BREK_SOURCE_DIR) + "/" + relative, std::ios::binary);
@@ -88,6 +91,40 @@ TEST_F(Win32Platform, TimersTickOnceOnEitherClock) {
       while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   EXPECT_GE(ticks - before, 3);
   EXPECT_LE(ticks - before, 12);
+}
+
+// The script's progress: a common-control bar where the layout puts it, and the taskbar
+// button's once Explorer says the button is there (the calls answer S_OK).
+TEST_F(Win32Window, ScriptProgressInTheWindowAndOnTheTaskbarButton) {
+  Win32Toolkit ui;
+  MainWindowControls controls;
+  Win32MainWindow window(controls, ui);
+  HWND hwnd = static_cast<HWND>(window.Handle()), bar = static_cast<HWND>(window.ProgressBar());
+  ASSERT_TRUE(bar);
+  auto shown = [bar] { return (GetWindowLongW(bar, GWL_STYLE) & WS_VISIBLE) != 0; };
+  EXPECT_FALSE(shown());
+  controls.ScriptProgressBar.Set(true, 3, 10, TProgressBar::Mode::Normal);
+  RECT r;
+  GetWindowRect(bar, &r);
+  MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+  const Rect& b = controls.ScriptProgressBar.Bounds;
+  EXPECT_EQ((Rect{r.left, r.top, r.right - r.left, r.bottom - r.top}), b);
+  EXPECT_TRUE(shown());
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 3);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 10);
+  EXPECT_EQ(window.TaskbarResult(), S_FALSE) << "no taskbar call before the button is there";
+
+  SendMessageW(hwnd, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
+  EXPECT_EQ(window.TaskbarResult(), S_OK);
+  // (Wine's bar keeps no paused or error state: PBM_GETSTATE always answers normal.)
+  for (auto mode : {TProgressBar::Mode::Paused, TProgressBar::Mode::Error, TProgressBar::Mode::Normal}) {
+    controls.ScriptProgressBar.Set(true, 7, 10, mode);
+    EXPECT_EQ(window.TaskbarResult(), S_OK);
+    EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 7);
+  }
+  controls.ScriptProgressBar.Hide();
+  EXPECT_EQ(window.TaskbarResult(), S_OK);
+  EXPECT_FALSE(shown());
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
 from common import OpenCounter, die_with_parent, lines, run_scenarios, script_commands, wait_for  # noqa: E402
-from demo import START, Program, Xvfb, walk_through  # noqa: E402
+from demo import START, Program, Xvfb, second_start, walk_through  # noqa: E402
 
 EXE, HELPER, PANEL_SIM, SHARED_PREFIX, ARTIFACTS, LINUX_ARTIFACTS, START_SCRIPT = sys.argv[1:8]
 WANTED = sys.argv[8:]
@@ -69,9 +69,9 @@ class WinePanel:
         self.sim = None
         self.serve()
 
-    def serve(self):
+    def serve(self, *sim_args):
         self.sim = subprocess.Popen([PANEL_SIM, '--link', os.path.join(self.wine.prefix, 'dosdevices', 'com5'),
-                                     '--transcript', self.transcript, '--restart', str(self.restart_ms)],
+                                     '--transcript', self.transcript, '--restart', str(self.restart_ms), *sim_args],
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
                                     preexec_fn=die_with_parent)
         first = self.sim.stdout.readline().split()
@@ -251,17 +251,27 @@ def notices(c):
     check(found - removed < 4.0, f'found by the arrival notice, not the check ({(found - removed) * 1000:.0f} ms '
                                  'after the removal)')
     check(wait_for(lambda: 'ZOLVA_SN?' in c.heard()[before:], 10), 'connected again')
+    # Started again while it runs, under another Windows program's window (Wine restacks only
+    # among its own): one window, the running one, in front.
+    second_start(c.program, cover=('wine', 'notepad'), cover_class='notepad.exe', cover_env=c.wine.env)
 
 
 def pulled_mid_script(c):
     c.program.wait_window()
     waiting = shot(c, 'waiting')
+    # A panel that takes 150 ms a line, so the script is still going after its first second.
+    c.panel.close()
+    c.panel.serve('--line-delay', '150')
     c.panel.plug()
     check(wait_for(lambda: 'ZOLVA_SN?' in c.heard(), 15), 'connected')
     time.sleep(0.5)
     mark = len(c.heard())
+    clicked = time.monotonic()
     c.program.click(START)
-    check(wait_for(lambda: len(c.heard()) >= mark + 10, 10), 'the script under way')
+    check(wait_for(lambda: len(c.heard()) >= mark + 10 and time.monotonic() - clicked > 1.5, 10), 'the script under way')
+    shots = os.path.join(ARTIFACTS, 'windows-demo')
+    os.makedirs(shots, exist_ok=True)
+    c.program.shot(os.path.join(shots, 'slow-panel-mid-script.png'))
     c.panel.pull()
     check(wait_for(lambda: shot(c, 'pulled') == waiting, 10), 'the window shows waiting for the panel')
     cut = len(c.heard())

@@ -107,7 +107,8 @@ class Program:
             env = testbed_env(DISPLAY=display, XDG_RUNTIME_DIR=folder, XDG_CONFIG_HOME=os.path.join(folder, 'config'),
                               XDG_STATE_HOME=os.path.join(folder, 'state'))
         self.output = open(os.path.join(folder, 'output.txt'), 'w')
-        self.proc = subprocess.Popen([*launcher, self.exe], cwd=folder, env=env, stdout=self.output,
+        self.command, self.env = [*launcher, self.exe], env
+        self.proc = subprocess.Popen(self.command, cwd=folder, env=env, stdout=self.output,
                                      stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
         self.window = None
 
@@ -137,6 +138,25 @@ class Program:
 
     def pixels(self):
         return self.x('import', '-window', self.window, '-depth', '8', 'rgb:-', capture=True)
+
+    def shot(self, path):
+        """The window as it is now (a moving bar never settles)."""
+        subprocess.run(['convert', '-size', f'{WIDTH}x{HEIGHT}', '-depth', '8', 'rgb:-', path], input=self.pixels(),
+                       check=True)
+
+    def start_again(self, timeout=120):
+        """Starts the program a second time as the first was started; its exit code once it ends."""
+        return subprocess.run(self.command, cwd=self.folder, env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=timeout, preexec_fn=die_with_parent).returncode
+
+    def on_top(self, *windows):
+        """Which of some windows (ids as xdotool gives them) is the highest on the display."""
+        wanted = {int(w): w for w in windows}
+        for line in self.x('xwininfo', '-root', '-children', capture=True).decode(errors='replace').splitlines():
+            m = re.match(r'^\s+(0x[0-9a-f]+) ', line)  # topmost first
+            if m and int(m.group(1), 16) in wanted:
+                return wanted[int(m.group(1), 16)]
+        return None
 
     def settled_shot(self, path, timeout=5):
         """Waits until two captures a moment apart agree, and keeps that picture."""
@@ -250,6 +270,49 @@ def walk_through(rig, program, shots, say=print, figures=None):
     return seen
 
 
+def second_start(program, cover=('xmessage', '-geometry', '1024x768+0+0', 'covering'), cover_class='Xmessage',
+                 cover_env=None):
+    """Starts the program again while it runs, with another program's window over it: the
+    running window must come to the front and the new start end without a window of its own."""
+    cover = subprocess.Popen(list(cover), env=dict(cover_env or x_env(program.display), DISPLAY=program.display),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+    try:
+        def covering():
+            out = program.x('xdotool', 'search', '--onlyvisible', '--class', cover_class, capture=True).split()
+            return out[0].decode() if out else None
+        wait_for(lambda: covering() is not None and program.on_top(program.window, covering()) == covering(), 60)
+        cover_id = covering()
+        if not cover_id or program.on_top(program.window, cover_id) != cover_id:
+            raise AssertionError('second start: the window could not be covered')
+        code = program.start_again()
+        windows = program.x('xdotool', 'search', '--onlyvisible', '--name', WINDOW_NAME, capture=True).split()
+        if code != 0 or len(windows) != 1:
+            raise AssertionError(f'second start: exit {code}, {len(windows)} windows')
+        if program.on_top(program.window, cover_id) != program.window:
+            raise AssertionError('second start: the running window did not come to the front')
+    finally:
+        cover.terminate()
+        cover.wait()
+
+
+def slow_panel_mid_script(rig, program, path, say=print):
+    """A panel that takes a while over each line: connects, starts the demo settings and keeps
+    a picture of the window once the script has run past its first second."""
+    t = rig.transcript
+    program.wait_window()
+    rig.plug()
+    if not wait_for(lambda: 'ZOLVA_SN?' in lines(t), 15):
+        raise AssertionError(f'slow panel: not connected; it heard {lines(t)[-5:]!r}')
+    time.sleep(0.5)  # the serial number's answer, one line-delay later
+    mark = len(lines(t))
+    clicked = time.monotonic()
+    program.click(START)
+    if not wait_for(lambda: len(lines(t)) >= mark + 5 and time.monotonic() - clicked > 2, 30):
+        raise AssertionError(f'slow panel: the script did not get going; it heard {lines(t)[mark:]!r}')
+    program.shot(path)
+    say(f'slow panel, mid-script ({len(lines(t)) - mark} lines in): {path}')
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument('--program', required=True)
@@ -271,6 +334,17 @@ def main():
             os.makedirs(shots)
             print(f'No display given: clicking through the demonstration on Xvfb {xvfb.display}.')
             walk_through(rig, program, shots)
+            # Again with a panel that answers a line in 300 ms, as one busy writing its flash:
+            # the window mid-script, beside the fast panel's.
+            program.close()
+            rig.close()
+            slow = tempfile.mkdtemp(prefix='brek-demo-slow-')
+            rig = Rig(os.path.join(slow, 'panel-transcript.txt'), sim_args=('--line-delay', '300'))
+            program = Program(os.path.abspath(args.program), slow, xvfb.display)
+            mid = os.path.join(shots, f'{len(os.listdir(shots)) + 1:02d}-slow-panel-mid-script.png')
+            slow_panel_mid_script(rig, program, mid)
+            subprocess.run(['convert', *sorted(glob.glob(os.path.join(shots, '*-loading-demo.png'))), mid, '+append',
+                            os.path.join(shots, 'loading-demo-fast-and-slow-panel.png')], check=True)
             print(f'Done. Screenshots in {shots}')
         else:
             rig.plug()

@@ -57,7 +57,7 @@ E: DEVNAME=/dev/ttyACM{n}
 class Panel:
     """One plugging-in of a (faked) USB device with its tty."""
 
-    def __init__(self, tb, n, transcript, serve=True, restart_ms=1500, **ids):
+    def __init__(self, tb, n, transcript, serve=True, restart_ms=1500, sim_args=(), **ids):
         self.tb, self.n = tb, n
         desc, self.syspaths = usb_description(n, **ids)
         stale = os.path.join(tb.get_root_dir(), 'dev', '.ptymap', 'ttyACM%d' % n)
@@ -71,7 +71,7 @@ class Panel:
         self.sim = None
         if serve:
             self.sim = subprocess.Popen([os.environ.get('PANEL_SIM', 'panel-sim'), '--fd', str(self.fd), '--transcript', transcript,
-                                         '--restart', str(restart_ms)], pass_fds=[self.fd], stdout=subprocess.PIPE,
+                                         '--restart', str(restart_ms), *sim_args], pass_fds=[self.fd], stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True)
             threading.Thread(target=self._watch, daemon=True).start()
         self.announced = time.monotonic()

@@ -5,9 +5,13 @@
 #include "common/ProgramPath.h"
 #include "serial/win32/Win32SerialDevices.h"
 #include "ui/win32/MainWindow.h"
+#include "ui/win32/SingleInstance.h"
 #include "ui/win32/Win32Toolkit.h"
 
 int main() {
+  // A second window would find the panel held by the first and say it is not connected.
+  brek::Win32SingleInstance instance;
+  if (!instance.Claim()) return 0;
   brek::Win32Toolkit toolkit;
   brek::MainWindowControls controls;
   int rc = 0;

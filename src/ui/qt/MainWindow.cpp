@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+#include <algorithm>
 
 #include "scripts/Resources.h"
 
@@ -48,6 +49,7 @@ MainWindow::MainWindow(MainWindowControls& controls, QtToolkit& toolkit)
   Bind(controls.ProgrammStateInfoLabel, this);
   Bind(controls.UserActionInfoLabel, this);
   for (TButton* b : controls.ButtonsInCreationOrder()) Bind(*b, new QPushButton(this));
+  Bind(controls.ScriptProgressBar);
 
   panel_ = new QWidget(this);
   const Rect& pr = controls.SecurityCenterPanel.Bounds;
@@ -89,6 +91,32 @@ void MainWindow::Bind(THTMLabel& l, QWidget* parent) {
   auto* w = new MarkupLabelWidget(l, parent);
   l.OnChanged = [w] { w->update(); };
   bound_.push_back(&l);
+}
+
+void MainWindow::Bind(TProgressBar& p) {
+  progress_ = new QProgressBar(this);
+  progress_->setGeometry(p.Bounds.left, p.Bounds.top, p.Bounds.width, p.Bounds.height);
+  progress_->setTextVisible(false);  // the state label says what is going on
+  auto refresh = [this, &p] {
+    // The style has no paused or failed look; the dock's icon shows the failure.
+    const int max = std::max(1, p.Max());
+    progress_->setRange(0, max);
+    progress_->setValue(std::clamp(p.Position(), 0, max));
+    progress_->setVisible(p.Visible());
+    launcher_.Show(p);
+  };
+  refresh();
+  p.OnChanged = refresh;
+  bound_.push_back(&p);
+}
+
+void MainWindow::BringToFront(const QString& activationToken) {
+  if (!isVisible()) return;  // still starting: it shows itself in front
+  // Qt's Wayland client activates with this token once, then drops it.
+  if (!activationToken.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  raise();
+  activateWindow();
 }
 
 QPushButton* MainWindow::Button(const TButton& b) const {

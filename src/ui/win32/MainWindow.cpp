@@ -2,7 +2,11 @@
 
 #include "ui/win32/GdiMarkup.h"
 
+#include <algorithm>
+
 #include <windows.h>
+#include <commctrl.h>
+#include <shobjidl.h>
 
 namespace brek {
 namespace {
@@ -37,15 +41,22 @@ void RegisterWindowClass(HINSTANCE instance) {
 
 }  // namespace
 
+const wchar_t* Win32MainWindow::ClassName() { return kWindowClass; }
+
 Win32MainWindow::Win32MainWindow(MainWindowControls& controls, Win32Toolkit& toolkit)
     : controls_(controls), toolkit_(toolkit) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   RegisterWindowClass(instance);
+  // The taskbar's progress is a COM object; Explorer says when the button is there.
+  comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  taskbarButtonCreated_ = RegisterWindowMessageW(L"TaskbarButtonCreated");
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   RECT frame{0, 0, kClientWidth, kClientHeight};
   AdjustWindowRectEx(&frame, style, FALSE, 0);
   hwnd_ = CreateWindowExW(0, kWindowClass, ToWide(controls.Caption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
                           frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, this);
+  // Explorer runs with less rights than an elevated program, whose window then filters its notice out.
+  if (taskbarButtonCreated_) ChangeWindowMessageFilterEx(Hwnd(hwnd_), taskbarButtonCreated_, MSGFLT_ALLOW, nullptr);
   background_ = LoadImageW(instance, L"BACKGROUND", IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
   font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
@@ -81,6 +92,15 @@ Win32MainWindow::Win32MainWindow(MainWindowControls& controls, Win32Toolkit& too
   for (THTMLabel* l : controls.PanelLabels()) bindLabel(*l, controls.SecurityCenterPanel.Bounds.top);
   controls.SecurityCenterPanel.OnChanged = [this] { InvalidateControl(controls_.SecurityCenterPanel.Bounds); };
   bound_.push_back(&controls.SecurityCenterPanel);
+
+  // Over the action hint, hidden until a script has been going a while; not a tab stop.
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+  const Rect& pb = controls.ScriptProgressBar.Bounds;
+  progress_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD, pb.left, pb.top, pb.width, pb.height, Hwnd(hwnd_),
+                              nullptr, instance, nullptr);
+  controls.ScriptProgressBar.OnChanged = [this] { ShowProgress(); };
+  bound_.push_back(&controls.ScriptProgressBar);
 }
 
 Win32MainWindow::~Win32MainWindow() {
@@ -91,6 +111,61 @@ Win32MainWindow::~Win32MainWindow() {
   }
   if (background_) DeleteObject(static_cast<HBITMAP>(background_));
   if (font_) DeleteObject(static_cast<HFONT>(font_));
+  if (taskbar_) static_cast<ITaskbarList3*>(taskbar_)->Release();
+  if (comInitialized_) CoUninitialize();
+}
+
+void Win32MainWindow::ShowProgress() {
+  const TProgressBar& p = controls_.ScriptProgressBar;
+  HWND bar = Hwnd(progress_);
+  const int max = std::max(1, p.Max());
+  const WPARAM state = p.GetMode() == TProgressBar::Mode::Paused  ? PBST_PAUSED
+                       : p.GetMode() == TProgressBar::Mode::Error ? PBST_ERROR
+                                                                  : PBST_NORMAL;
+  // A paused or failed bar does not move: normal for the new position, then its state.
+  SendMessageW(bar, PBM_SETSTATE, PBST_NORMAL, 0);
+  SendMessageW(bar, PBM_SETRANGE32, 0, max);
+  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(std::clamp(p.Position(), 0, max)), 0);
+  SendMessageW(bar, PBM_SETSTATE, state, 0);
+  ShowWindow(bar, p.Visible() ? SW_SHOWNA : SW_HIDE);
+  ShowTaskbarProgress();
+}
+
+void Win32MainWindow::ShowTaskbarProgress() {
+  if (!taskbar_) return;
+  auto* taskbar = static_cast<ITaskbarList3*>(taskbar_);
+  const TProgressBar& p = controls_.ScriptProgressBar;
+  HWND w = Hwnd(hwnd_);
+  if (!p.Visible()) {
+    taskbarResult_ = taskbar->SetProgressState(w, TBPF_NOPROGRESS);
+    return;
+  }
+  const int max = std::max(1, p.Max());
+  // A value turns a cleared button to normal; the state after it, so paused and error stay.
+  HRESULT hr = taskbar->SetProgressValue(w, static_cast<ULONGLONG>(std::clamp(p.Position(), 0, max)),
+                                         static_cast<ULONGLONG>(max));
+  const TBPFLAG state = p.GetMode() == TProgressBar::Mode::Paused  ? TBPF_PAUSED
+                        : p.GetMode() == TProgressBar::Mode::Error ? TBPF_ERROR
+                                                                   : TBPF_NORMAL;
+  if (SUCCEEDED(hr)) hr = taskbar->SetProgressState(w, state);
+  taskbarResult_ = hr;
+}
+
+void Win32MainWindow::OnTaskbarButtonCreated() {
+  // Sent again when Explorer restarts: the new button gets where the script is.
+  if (!taskbar_) {
+    ITaskbarList3* taskbar = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                  reinterpret_cast<void**>(&taskbar));
+    if (SUCCEEDED(hr)) hr = taskbar->HrInit();
+    if (FAILED(hr)) {
+      if (taskbar) taskbar->Release();
+      taskbarResult_ = hr;
+      return;
+    }
+    taskbar_ = taskbar;
+  }
+  ShowTaskbarProgress();
 }
 
 void* Win32MainWindow::Button(const TButton& b) const {
@@ -147,6 +222,10 @@ std::intptr_t Win32MainWindow::Handle(void* window, unsigned msg, std::uintptr_t
   if (!hwnd_) hwnd_ = window;  // messages arrive while CreateWindowExW is still running
   HWND hwnd = Hwnd(window);
   try {
+    if (msg == taskbarButtonCreated_ && msg != 0) {
+      OnTaskbarButtonCreated();
+      return 0;
+    }
     switch (msg) {
       case WM_PAINT: {
         PAINTSTRUCT ps;

@@ -1,6 +1,7 @@
 #pragma once
 // The main window on Win32: native push buttons over the background picture, the bottom
-// panel, and the window-less markup labels painted by the shared engine.
+// panel, the window-less markup labels painted by the shared engine, and the script's
+// progress as a common-control bar and on the taskbar button.
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -18,6 +19,11 @@ class Win32MainWindow {
 
   void* Handle() const { return hwnd_; }
   void* Button(const TButton& b) const;
+  void* ProgressBar() const { return progress_; }
+  // What the taskbar button's last progress update returned (an HRESULT); S_FALSE (1) until
+  // the taskbar has said the button is there.
+  long TaskbarResult() const { return taskbarResult_; }
+  static const wchar_t* ClassName();
   // WM_DEVICECHANGE goes here (wParam, lParam).
   std::function<void(std::uintptr_t, std::intptr_t)> OnDeviceChange;
 
@@ -27,12 +33,20 @@ class Win32MainWindow {
  private:
   void Paint(void* dc);
   void InvalidateControl(const Rect& r);
+  void ShowProgress();
+  void ShowTaskbarProgress();
+  void OnTaskbarButtonCreated();
 
   MainWindowControls& controls_;
   Win32Toolkit& toolkit_;
   void* hwnd_ = nullptr;
   void* background_ = nullptr;
   void* font_ = nullptr;
+  void* progress_ = nullptr;
+  void* taskbar_ = nullptr;  // ITaskbarList3, once the button is there
+  unsigned taskbarButtonCreated_ = 0;
+  long taskbarResult_ = 1;
+  bool comInitialized_ = false;
   std::vector<std::pair<TButton*, void*>> buttons_;
   std::vector<Control*> bound_;
 };

@@ -39,7 +39,8 @@ constexpr unsigned kProgressErrorMs = 2000;
 void TBrekGSMDemoMainForm::ShowScriptProgress() {
   Guarded("TBrekGSMDemoMainForm.ShowScriptProgress", [&] {
     TProgressBar& bar = W().ScriptProgressBar;
-    if (CurrentState != psLoadDemo && CurrentState != psLoadFtdef) {
+    const bool written = ScriptRunning || LoadDemoPending || LoadFtdefPending;
+    if (!written || (CurrentState != psLoadDemo && CurrentState != psLoadFtdef)) {
       if (bar.GetMode() != TProgressBar::Mode::Error) bar.Hide();
       return;
     }

@@ -150,8 +150,8 @@ class TBrekGSMDemoMainForm {
   const RestartWait& Restart() const { return Restart_; }
 
  private:
-  // Sends the step's line and opens its question; false when the line did not go out (the
-  // link is then let go of) or the question closed with it ("reset").
+  // Sends the step's line and opens its question; false when the line did not go out (a
+  // ready link is then let go of) or the question closed with it ("reset").
   bool Ask(Step step, const std::string& command);
   void AskAgain();
   bool QuestionOpen() const { return Asked_.step != Step::None && Asked_.opening == Opening_; }

@@ -356,6 +356,11 @@ void TBrekGSMDemoMainForm::SerialNumberAnswered(const std::string& value) {
     DropScript("TBrekGSMDemoMainForm.NewString", "was not completed: the panel back after \"reset\" answered \"ZOLVA_SN=" +
                                                      value + "\", not the serial number " +
                                                      std::to_string(Restart_.serial) + " of the panel that got it");
+    // Connected as itself, as any other panel: its version checked, its password and serial
+    // number asked.
+    CheckConnectedDevice();
+    ShowCurrentState();
+    return;
   }
   bool usable = false;
   if (value != "NOT SET") {

@@ -22,9 +22,9 @@
 //                                                                              to SetTamper (factory: psConnected); another
 //                                                                              one is connected as itself, the script dropped.
 //  ScriptCommand     one script command     "OK", "UNKNOWN_COMMAND", its key,  60 s, then the next command (60 s without a
-//                                           "value error"                      byte: let go of). "reset": AwaitRestart.
-//  AwaitRestart      (nothing)              the port reopened after the panel  reopened only once the panel was seen gone or
-//                                           was seen gone, or 5 s              5 s passed; not back within 60 s: the script
+//                                           "value error"                      byte: let go of). "reset": the restart.
+//  (the restart)     (nothing: no question  the port reopened after the panel  reopened only once the panel was seen gone or
+//                    is open; RestartWait)  was seen gone, or 5 s              5 s passed; not back within 60 s: the script
 //                                                                              dropped, the window waits for a panel.
 //  SetTamper         "ARM_IGNORE_TAMPER=1"  a plain answer                     its answer or a silence; then SetTime.
 //  SetTime           "TIME=" + seconds      a plain answer                     its answer or a silence; then psDemoLoaded.
@@ -32,7 +32,8 @@
 //                                                                              as the line goes out.
 //
 // A plain answer is "OK", "UNKNOWN_COMMAND", "value error" or a line with the command's
-// key; a silence is twice the panel's answer time on this opening, a second at least.
+// key; a silence is twice the panel's answer time on this opening, a second at least, and a
+// plain step waits 10 s at most.
 #include <cstdint>
 #include <string>
 
@@ -44,7 +45,6 @@ enum class Step : std::uint8_t {
   AskPassword,
   AskSerialNumber,
   ScriptCommand,
-  AwaitRestart,
   SetTamper,
   SetTime,
   Payment,

@@ -91,6 +91,7 @@ void TBrekGSMDemoMainForm::OnComPortGone() {
 void TBrekGSMDemoMainForm::LetGoOfPort() {
   const bool scriptCut = ScriptRunning;  // "reset" ends the script before it lets go
   ClosePort();
+  Restart_.back = false;  // a panel lost during the completion is waited for again
   DeviceReady = false;
   ScriptRunning = false;
   OpenPortNumber = -1;

@@ -18,6 +18,8 @@ constexpr unsigned kAskAgainAfterMs = 1000;
 // (asked at 0, 1, 3 and 7 s); one the panel keeps talking around is given up at the limit.
 constexpr std::uint64_t kLetGoAfterSilenceMs = 10000;
 constexpr std::uint64_t kQuestionLimitMs = 30000;
+// A line whose answer only tells that it was taken holds the next one this long at most.
+constexpr std::uint64_t kPlainAnswerLimitMs = 10000;
 constexpr unsigned kRestartGuardMs = 5000;
 constexpr unsigned kRestartLimitMs = 60000;
 }  // namespace
@@ -30,9 +32,11 @@ bool TBrekGSMDemoMainForm::Ask(Step step, const std::string& command) {
   const std::uint64_t now = NowMs();
   Asked_ = Question{step, Opening_, command, now, now, SilenceBoundMs()};
   LastCommand = command;
-  if (!SendCommand(command)) return false;
+  // A line that did not go out is asked again like a lost one (before the version is
+  // answered the link is not let go of for it).
+  const bool sent = SendCommand(command);
   ArmQuestionTimer();
-  return QuestionOpen();
+  return sent && QuestionOpen();
 }
 
 void TBrekGSMDemoMainForm::AskAgain() {
@@ -59,6 +63,8 @@ void TBrekGSMDemoMainForm::ArmQuestionTimer() {
   std::uint64_t due = quietFrom + (AskedAgain(Asked_.step) ? Asked_.askAgainAfterMs : SilenceBoundMs());
   if (AskedAgain(Asked_.step))
     due = std::min({due, std::max(OpenedAtMs_, LastByteAtMs_) + kLetGoAfterSilenceMs, Asked_.askedAtMs + kQuestionLimitMs});
+  else
+    due = std::min(due, Asked_.askedAtMs + kPlainAnswerLimitMs);
   QuestionTimer->SetInterval(static_cast<unsigned>(std::max<std::uint64_t>(due > now ? due - now : 0, 1)));
   QuestionTimer->SetEnabled(true);
 }
@@ -70,10 +76,11 @@ void TBrekGSMDemoMainForm::OnQuestionTimer() {
     const std::uint64_t now = NowMs();
     const std::uint64_t quietFrom = std::max(Asked_.lastAskAtMs, LastByteAtMs_);
     if (TakesPlainAnswer(Asked_.step)) {
-      if (now < quietFrom + SilenceBoundMs()) return ArmQuestionTimer();
-      // The panel took the line without a word: the step is done all the same.
+      if (now < quietFrom + SilenceBoundMs() && now < Asked_.askedAtMs + kPlainAnswerLimitMs) return ArmQuestionTimer();
+      // The panel took the line without a word (or talks of other things): the step is done
+      // all the same. A silence is no answer time: it must not lengthen the next wait.
       const Step step = Asked_.step;
-      Answered();
+      Asked_ = Question{};
       AfterPlainStep(step);
       RunHeldClicks();
       return;
@@ -148,7 +155,7 @@ void TBrekGSMDemoMainForm::OnRestartTimer() {
       return;
     }
     Restart_.expired = true;
-    if (Restart_.back) return;  // the completion is under way: its own waits end it
+    if (Restart_.back && DeviceReady) return;  // the completion is under way: its own waits end it
     DropScript("TBrekGSMDemoMainForm.OnRestartTimer",
                "was not completed: the panel did not come back within " + std::to_string(kRestartLimitMs) +
                    " ms of \"reset\"");

@@ -130,6 +130,15 @@ TEST_F(Dialogue, PaymentButtonsSwitchTheSituation) {
   Run(100);
   EXPECT_EQ(CommandsSince(before), (std::vector<std::string>{"ARM_ALLOWED=2", "ARM_ALLOWED=3", "ARM_ALLOWED=0"}));
   EXPECT_EQ(form->CurrentState, psMoneyFull) << "their replies are not examined";
+  // A panel that says nothing to them: a click waits for a second's silence, and no longer each time.
+  auto& answers = panel->Model().Config().answerFor;
+  answers["ARM_ALLOWED=2"] = answers["ARM_ALLOWED=3"] = "";
+  const std::uint64_t from = ui->NowMs();
+  for (std::size_t i = 0; i < 6; ++i) {
+    (i % 2 ? window.MoneyOffButton : window.MoneyLittleButton).Click();
+    while (Commands().size() < before + 4 + i && ui->NowMs() < from + 60000) Run(10);
+  }
+  EXPECT_LE(ui->NowMs() - from, 7000u);
 }
 
 TEST_F(Dialogue, TheFactoryScriptEndsConnectedWithTheSerialNumberAskedAgain) {
@@ -567,6 +576,14 @@ TEST_F(SlowStart, APanelThatNeverAnswersIsAskedOnAScheduleThenLetGoOfAndOpenedAg
   EXPECT_EQ(form->CurrentState, psConnected) << "once it reads, it is connected";
   EXPECT_EQ(Commands(), kConnect);
   EXPECT_TRUE(ui->messageBoxes.empty());
+  // The first lines not taken at all (the device not reading yet) are asked again the same way.
+  TearDown();
+  SetUp();
+  Start({}, false);
+  panel->failWrites = 2;
+  panel->Plug();
+  Run(3000);
+  EXPECT_EQ(form->CurrentState, psConnected);
 }
 
 TEST_F(SlowStart, LostPasswordAndSerialQuestionsAreAskedAgain) {
@@ -700,6 +717,14 @@ TEST_F(SlowStart, TheCompletionWaitsForTheRestartAndGoesOnlyToThePanelThatGotThe
   EXPECT_EQ(form->AccountNumber, 7777);
   EXPECT_EQ(Count("ARM_IGNORE_TAMPER=1"), 1u);
   EXPECT_EQ(ProgramErrorLog().size(), 2u);
+  // Back, then lost again within the completion: the minute still ends the wait.
+  panel->afterWrite = [&](const std::string& bytes) {
+    if (bytes == "ZOLVA_SN?\r\n" && form->LoadDemoPending) panel->Unplug();
+  };
+  window.StartDemoButton.Click();
+  Run(70000);
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_EQ(ProgramErrorLog().size(), 3u);
 }
 
 TEST_F(SlowStart, AStartMainThatIsLostIsSentAgainAfterTheCheck) {

@@ -92,6 +92,10 @@ void VirtualPanel::Close(TCommDrvRec& rec) {
 
 std::uint32_t VirtualPanel::Write(THandle handle, const std::uint8_t* bytes, std::uint32_t count) {
   if (handle == INVALID_HANDLE_VALUE || !held_ || !present_ || count == 0) return 0;
+  if (failWrites > 0) {
+    --failWrites;
+    return 0;
+  }
   if (deaf_) return count;  // taken by the USB side, never read by the firmware
   const auto outputs = model_.Receive(std::string_view(reinterpret_cast<const char*>(bytes), count));
   const std::uint64_t session = session_;

@@ -38,6 +38,7 @@ class VirtualPanel : public CommBackend {
   // Test knobs: openings refused although the port is free (another program holding it for
   // a moment), every port number probed, and a call after each write reached the panel.
   int refuseOpenings = 0;
+  int failWrites = 0;  // writes the device takes nothing of
   std::vector<std::int32_t> probed;
   std::function<void(const std::string& bytes)> afterWrite;
 

@@ -28,6 +28,22 @@ namespace {
 
 constexpr std::int32_t kPort = 41;
 
+}  // namespace
+std::atomic<int> gCookedFlushes{0};  // flushes of input while the line was still cooked
+}  // namespace brek::test
+
+// Every tcflush of this program (the driver's included), looked at before it is made.
+extern "C" int tcflush(int fd, int queue) {
+  termios t{};
+  if ((queue == TCIFLUSH || queue == TCIOFLUSH) && ioctl(fd, TCGETS, &t) == 0 &&
+      ((t.c_lflag & (ICANON | ECHO)) || (t.c_iflag & ICRNL)))
+    ++brek::test::gCookedFlushes;
+  return ioctl(fd, TCFLSH, queue);
+}
+
+namespace brek::test {
+namespace {
+
 class Driver : public ::testing::Test {
  protected:
   void SetUp() override { Use(16); }
@@ -82,6 +98,14 @@ TEST_F(Driver, OpeningSetsRawEightNoneOneWithoutFlowControl) {
   EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+}
+
+TEST_F(Driver, TheOpeningFlushesItsInputOnlyOnceTheLineIsRaw) {
+  // The pty starts cooked, as a tty not opened raw since its driver loaded: what the panel
+  // sent before the raw settings has been echoed back or had CR turned into NL.
+  const int before = gCookedFlushes;
+  ASSERT_TRUE(CommOpen(rec));
+  EXPECT_EQ(gCookedFlushes, before);
 }
 
 TEST_F(Driver, APortHeldElsewhereCannotBeOpened) {

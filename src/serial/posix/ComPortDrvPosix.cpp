@@ -173,8 +173,10 @@ bool SystemCommOpen(TCommDrvRec& rec) {
   // keeps out other users' opens where the device supports it.
   bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0;
   if (ok) rec.ExclusiveSet = ioctl(fd, TIOCEXCL) == 0;
-  if (ok) ok = tcflush(fd, TCIOFLUSH) == 0;
+  // Raw before the flush: a tty not opened raw since its driver loaded starts cooked, and
+  // what the panel sends meanwhile would be echoed back or have CR turned into NL.
   if (ok) ok = ApplyDcb(fd, rec.Dcb);
+  if (ok) ok = tcflush(fd, TCIOFLUSH) == 0;
   if (ok) {
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIC, &lines);  // a pty has no modem lines: the answer is not checked

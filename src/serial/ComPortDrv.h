@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -88,6 +89,14 @@ std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t co
 // unless the consumer is busy. Shared by every backend.
 using CommReadFn = std::function<std::uint32_t(std::uint8_t* address, std::uint32_t count)>;
 std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommReadFn& read);
+
+// The end of a bounded write, shared by every backend: written of count bytes are with the
+// system. Looks at the output the device has not taken (queued; nothing when the look
+// failed: the device is gone) until none is left or pause says the bound passed, drops what
+// is left, and returns the bytes the device took. A write whose look failed took nothing.
+using CommQueuedFn = std::function<std::optional<std::uint32_t>()>;
+std::uint32_t CommDrainWrite(std::uint32_t count, std::uint32_t written, const CommQueuedFn& queued,
+                             const std::function<bool()>& pause, const std::function<void()>& dropOutput);
 
 // Another place for the bytes to go, for simulated panels: while one is installed every
 // driver call goes to it instead of the system's ports.

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <atomic>
+#include <optional>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -290,6 +291,31 @@ TEST_F(Driver, WritesReturnTheirCountReachTheDeviceThoughClosedAtOnceAndNeverHan
   const auto took = std::chrono::steady_clock::now() - t0;
   EXPECT_LT(written, big.size());
   EXPECT_LT(took, std::chrono::seconds(15));
+}
+
+// The end of every backend's write: a look at the output that fails (a device gone
+// mid-write) counts nothing as written, whatever the looks before it said.
+TEST(DrainWrite, OnlyWhatTheDeviceTookCountsAndAFailedLookTakesNothing) {
+  struct Case {
+    std::uint32_t count, written;
+    std::vector<int> looks;  // output left at each look, -1: the look failed
+    std::uint32_t taken;
+  };
+  for (const Case& c : std::vector<Case>{{4, 4, {0}, 4}, {4, 4, {3, 1, 0}, 4}, {4, 4, {3, 2}, 2}, {4, 4, {3, -1}, 0},
+                                         {4, 4, {-1}, 0}, {4, 2, {0}, 2}, {4, 0, {}, 0}}) {
+    std::size_t at = 0;
+    int drops = 0;
+    const std::uint32_t taken = CommDrainWrite(
+        c.count, c.written,
+        [&]() -> std::optional<std::uint32_t> {
+          const int left = c.looks.at(at++);
+          if (left < 0) return std::nullopt;
+          return static_cast<std::uint32_t>(left);
+        },
+        [&] { return at < c.looks.size(); }, [&] { ++drops; });
+    EXPECT_EQ(taken, c.taken) << c.written << " written, " << c.looks.size() << " looks";
+    EXPECT_EQ(drops, taken < c.count ? 1 : 0) << "what was not taken whole is dropped";
+  }
 }
 
 TEST_F(Driver, AConsumerTakingSmallPiecesNeverSeesTheStreamBreak) {

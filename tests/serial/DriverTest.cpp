@@ -318,6 +318,30 @@ TEST(DrainWrite, OnlyWhatTheDeviceTookCountsAndAFailedLookTakesNothing) {
   }
 }
 
+// The Windows reader's pace: the queue is looked at only where the wait failed at once or
+// answered late, and the fine tick is held only while replies come.
+TEST(WaitPace, TheQueueIsLookedAtOnlyWhereTheWaitDoesNotKeepUp) {
+  CommWaitPace real, late, failing;
+  for (CommWaitPace* p : {&real, &late, &failing}) {
+    EXPECT_FALSE(p->RepliesComing(5000)) << "no input yet: no fine tick";
+    p->Stored(5000);
+  }
+  EXPECT_TRUE(real.RepliesComing(5199));
+  EXPECT_FALSE(real.RepliesComing(5200)) << "quiet again: the tick goes";
+  EXPECT_FALSE(real.LookAtQueue(5001)) << "a wait that keeps up is waited on";
+  EXPECT_TRUE(real.LookBehindWait(5001));
+  for (int i = 0; i < CommWaitPace::kTrustAfter; ++i) real.AnsweredInTime();
+  EXPECT_FALSE(real.LookBehindWait(5001)) << "proved: no more looks behind it";
+  late.AnsweredLate();
+  failing.WaitFailedAtOnce();
+  for (CommWaitPace* p : {&late, &failing}) {
+    EXPECT_TRUE(p->LookAtQueue(5001));
+    EXPECT_FALSE(p->LookAtQueue(5200)) << "a quiet line is waited on";
+  }
+  failing.WaitPending();
+  EXPECT_FALSE(failing.LookAtQueue(5001)) << "a wait that pends again is waited on";
+}
+
 TEST_F(Driver, AConsumerTakingSmallPiecesNeverSeesTheStreamBreak) {
   // A counting stream through a small ring while this thread takes a few bytes at a time,
   // as the receive handler does: the reader's write position must never be torn by a take.

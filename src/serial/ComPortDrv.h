@@ -110,7 +110,9 @@ std::uint32_t CommDrainWrite(std::uint32_t count, std::uint32_t written, const C
 class CommWaitPace {
  public:
   static constexpr std::uint64_t kRepliesForMs = 200;
-  static constexpr int kTrustAfter = 3;  // answers in time, looked behind, that prove the wait
+  // Answers in time, looked behind, that prove the wait. A late wait that polls for input
+  // every P ms answers within one look now and then: not ten times in a row.
+  static constexpr int kTrustAfter = 10;
 
   void Stored(std::uint64_t nowMs) {
     lastInput_ = nowMs;

@@ -1,6 +1,7 @@
 // The platform-free half of the driver: the record and the consumer's ring updates.
 #include "serial/ComPortDrv.h"
 
+#include <algorithm>
 #include <set>
 #include <system_error>
 
@@ -105,6 +106,18 @@ std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommR
   }
   if (notify && rec.OnReceive) rec.OnReceive();
   return got;
+}
+
+std::uint32_t CommDrainWrite(std::uint32_t count, std::uint32_t written, const CommQueuedFn& queued,
+                             const std::function<bool()>& pause, const std::function<void()>& dropOutput) {
+  std::optional<std::uint32_t> left = written > 0 ? queued() : std::optional<std::uint32_t>(0);
+  while (left && *left > 0 && pause()) left = queued();
+  // A device gone meanwhile (a failed look) may have lost any part of it: the write is cut.
+  const std::uint32_t notTaken = left ? std::min(*left, written) : written;
+  // What the device has not taken never reaches it whole: dropped (a command cut short must
+  // not be joined to the next one) and not counted as written.
+  if (written < count || notTaken > 0) dropOutput();
+  return written - notTaken;
 }
 
 void CommTakeBytes(TCommDrvRec& rec, std::int32_t count) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -68,7 +69,10 @@ struct TCommDrvRec {
   bool ExclusiveSet = false;                 // this opening made the device exclusive
   THandle ReaderEvent = INVALID_HANDLE_VALUE;  // the reader's overlapped event (Windows)
   THandle RoomHandle = INVALID_HANDLE_VALUE;   // room made in a full ring (Windows)
-  bool FineTimer = false;                      // the opening asked for a 1 ms system tick (Windows)
+  bool FineTimer = false;  // the reader holds a 1 ms system tick while replies come (Windows)
+  // The system's notices about the open device go to a window (Windows): this opening's
+  // registration, 0 when none. Read by the window's thread.
+  std::atomic<std::intptr_t> DeviceNotice{0};
 };
 
 // The one record of the program.
@@ -88,6 +92,56 @@ std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t co
 // unless the consumer is busy. Shared by every backend.
 using CommReadFn = std::function<std::uint32_t(std::uint8_t* address, std::uint32_t count)>;
 std::uint32_t CommStoreInput(TCommDrvRec& rec, std::uint32_t queued, const CommReadFn& read);
+
+// The end of a bounded write, shared by every backend: written of count bytes are with the
+// system. Looks at the output the device has not taken (queued; nothing when the look
+// failed: the device is gone) until none is left or pause says the bound passed, drops what
+// is left, and returns the bytes the device took. A write whose look failed took nothing.
+using CommQueuedFn = std::function<std::optional<std::uint32_t>()>;
+std::uint32_t CommDrainWrite(std::uint32_t count, std::uint32_t written, const CommQueuedFn& queued,
+                             const std::function<bool()>& pause, const std::function<void()>& dropOutput);
+
+// How the Windows reader waits for input. WaitCommEvent answers at once on real drivers:
+// the reader waits in it, except where it has been seen not to work on this handle: it
+// failed at once (Wine on a pty), or left input queued unanswered (Wine on a real tty
+// notices input 7 to 20 ms late, where the dialogue's next reply is due in 2 ms). There the
+// queue is looked at instead while replies come. Replies come for kRepliesForMs after an
+// input; only then is the 1 ms system tick held. Times in ms on any steady clock.
+class CommWaitPace {
+ public:
+  static constexpr std::uint64_t kRepliesForMs = 200;
+  // Answers in time, looked behind, that prove the wait. A late wait that polls for input
+  // every P ms answers within one look now and then: not ten times in a row.
+  static constexpr int kTrustAfter = 10;
+
+  void Stored(std::uint64_t nowMs) {
+    lastInput_ = nowMs;
+    anyInput_ = true;
+  }
+  void WaitFailedAtOnce() { failsAtOnce_ = true; }
+  void WaitPending() { failsAtOnce_ = false; }
+  void AnsweredLate() { late_ = true; }
+  void AnsweredInTime() { ++onTime_; }
+
+  bool RepliesComing(std::uint64_t nowMs) const { return anyInput_ && nowMs - lastInput_ < kRepliesForMs; }
+  std::uint64_t RepliesLeftMs(std::uint64_t nowMs) const {
+    return RepliesComing(nowMs) ? kRepliesForMs - (nowMs - lastInput_) : 0;
+  }
+  // Look at the queue instead of waiting.
+  bool LookAtQueue(std::uint64_t nowMs) const { return RepliesComing(nowMs) && (late_ || failsAtOnce_); }
+  // Wait, but look behind the wait now and then: input queued that it leaves unanswered is
+  // a late wait.
+  bool LookBehindWait(std::uint64_t nowMs) const {
+    return RepliesComing(nowMs) && !late_ && onTime_ < kTrustAfter;
+  }
+
+ private:
+  std::uint64_t lastInput_ = 0;
+  bool anyInput_ = false;
+  bool failsAtOnce_ = false;
+  bool late_ = false;
+  int onTime_ = 0;
+};
 
 // Another place for the bytes to go, for simulated panels: while one is installed every
 // driver call goes to it instead of the system's ports.

@@ -158,13 +158,18 @@ void TComPortKX::OnReceivedBytes() {
     // One start request in flight at a time; the timer's own rule absorbs the rest.
     if (StartPosted_.exchange(true)) return;
     std::weak_ptr<TComPortKX*> self = Self_;
-    Ui_.PostToUiThread([self] {
-      if (auto alive = self.lock()) {
-        TComPortKX* port = *alive;
-        port->StartPosted_ = false;
-        if (port->InpTimer_ && !port->InpTimer_->Enabled()) port->InpTimer_->SetEnabled(true);
-      }
-    });
+    try {
+      Ui_.PostToUiThread([self] {
+        if (auto alive = self.lock()) {
+          TComPortKX* port = *alive;
+          port->StartPosted_ = false;
+          if (port->InpTimer_ && !port->InpTimer_->Enabled()) port->InpTimer_->SetEnabled(true);
+        }
+      });
+    } catch (...) {
+      StartPosted_ = false;  // nothing is in flight: the next notice posts again
+      throw;
+    }
   });
 }
 

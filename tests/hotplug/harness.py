@@ -8,6 +8,7 @@ import contextlib
 import fcntl
 import os
 import queue
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -121,6 +122,19 @@ def removal_without_its_notice(c):
         c.figures.append(f'hang-up without notice -> let go of: {(time.monotonic() - t0) * 1000:.0f} ms')
 
 
+def a_late_removal_of_the_device_before(c):
+    """Made anew under the same device path (a hub glitch) without a notice, listed so by the
+    5 s check, and only then the old device's removal heard: the new one stays in use."""
+    with connected(c) as (p, s):
+        tty = c.tb.get_root_dir() + p.syspaths[0]
+        shutil.copytree(tty, tty + '.new', symlinks=True)
+        os.rename(tty, tty + '.old')  # kept: its inode is not reused, as in sysfs
+        os.rename(tty + '.new', tty)
+        time.sleep(5.5)  # at least one tick of the 5 s check
+        c.tb.uevent(p.syspaths[0], 'remove')
+        check(s.holds(WAIT_CONNECT, 1.5), 'the old device\'s removal let go of the new one')
+
+
 def held_by_another_process(c):
     p = c.plug(serve=True)
     holder = os.open(f'/dev/ttyACM{p.n}', os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
@@ -185,7 +199,7 @@ def write_demo(c, p, s):
 
 
 SCENARIOS = [found_at_startup, plugged_later, unplugged_and_replugged, removal_announced_before_the_node_goes,
-             removal_without_its_notice, held_by_another_process, unrelated_devices, demo_with_restart, another_adapter_is_never_opened]
+             removal_without_its_notice, a_late_removal_of_the_device_before, held_by_another_process, unrelated_devices, demo_with_restart, another_adapter_is_never_opened]
 
 passed, failed = run_scenarios(SCENARIOS, WANTED, Context)
 print(f'{passed} passed, {failed} failed')

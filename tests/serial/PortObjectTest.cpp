@@ -156,6 +156,27 @@ TEST_F(PortObject, ABurstWithinTenMillisecondsGivesOneDataEvent) {
   EXPECT_EQ(receivedAtEvent.size(), 2u) << "until more bytes arrive";
 }
 
+TEST_F(PortObject, ANoticeThatCouldNotBePostedDoesNotSilenceTheNextOne) {
+  struct RefusingLoop : VirtualToolkit {
+    std::atomic<int> refusals{1};
+    void PostToUiThread(std::function<void()> call) override {
+      if (refusals.fetch_sub(1) > 0) throw std::runtime_error("no room to post");
+      VirtualToolkit::PostToUiThread(std::move(call));
+    }
+  } loop;
+  TComPortKX refusing(loop, drv);
+  refusing.OnReceiveData = [&](TComPortKX*) { receivedAtEvent.push_back(refusing.ReceivedBytes()); };
+  refusing.SetPortNumber(kPort);
+  refusing.SetActive(true);
+  pty.Write("a");
+  ASSERT_TRUE(WaitFor([&] { return !ErrorLog().empty(); }));
+  pty.Write("b");
+  ASSERT_TRUE(WaitFor([&] { return refusing.ReceivedBytes() == 2; }));
+  loop.RunUntil([] { return false; }, 30);  // its notice
+  loop.Advance(10);
+  EXPECT_EQ(receivedAtEvent, std::vector<std::int32_t>{2});
+}
+
 TEST_F(PortObject, AnEventAfterTheCloseFindsAnEmptyRing) {
   Open();
   pty.Write("OK\r");

@@ -30,6 +30,10 @@ namespace {
 std::string gFolder;
 int gPassed = 0, gFailed = 0;
 
+// A closing that waits for the device (cdc_acm's 30 s for output it no longer takes) is the
+// fault; a busy machine makes a quick one take a few hundred ms.
+constexpr double kClosingBoundMs = 2000;
+
 double MsSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
 
 void Report(bool ok, const std::string& what, const std::string& figures) {
@@ -249,12 +253,12 @@ int main(int argc, char** argv) {
     Sleep(200);
     double closed = p.Close();
     const int threadsAfter = ThreadsOfThisProcess();
-    for (int round = 1; round < 3 && closed > 100; ++round) {
+    for (int round = 1; round < 3 && closed > kClosingBoundMs; ++round) {
       if (!p.Open(first) || p.Ask("VERSION?", 3000).empty()) break;
       Sleep(200);
       closed = std::min(closed, p.Close());
     }
-    Report(closed <= 100 && threadsAfter < threadsOpen, "closed while a read waits",
+    Report(closed <= kClosingBoundMs && threadsAfter < threadsOpen, "closed while a read waits",
            "closing " + Ms(closed) + ", threads " + std::to_string(threadsOpen) + " open, " +
                std::to_string(threadsAfter) + " after (" + std::to_string(threadsBefore) + " before the first opening)");
   }
@@ -288,7 +292,7 @@ int main(int argc, char** argv) {
     const double noticed = MsSince(pulled);
     Report(lost && noticed <= 1000, "the pulled cable is reported", "a write failed " + Ms(noticed) + " after the pull");
     const double closed = p.Close();
-    Report(closed <= 100, "the lost port closes at once", "closing " + Ms(closed));
+    Report(closed <= kClosingBoundMs, "the lost port closes at once", "closing " + Ms(closed));
     Request("closed");
     const std::string next = Answer("plugged", 30000);
     Port q;
@@ -316,7 +320,7 @@ int main(int argc, char** argv) {
     // Closed with output still held: the closing does not wait for it, and the port is not
     // opened again while the system still closes it.
     const double closed2 = q.Close();
-    Report(closed2 <= 100, "the stalled port closes at once", "closing " + Ms(closed2));
+    Report(closed2 <= kClosingBoundMs, "the stalled port closes at once", "closing " + Ms(closed2));
     Port r;
     const auto reopen = Clock::now();
     const bool reopened = r.Open(number);

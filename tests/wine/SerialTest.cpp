@@ -6,8 +6,13 @@
 #include "FakeSerialDevices.h"
 #include "app/BrekGSMDemoMain.h"
 #include "serial/ComPortDrv.h"
+#include "serial/win32/DeviceNotice.h"
 #include "support/TestSupport.h"
 #include "support/VirtualToolkit.h"
+
+#include <windows.h>
+#include <dbt.h>
+#undef INVALID_HANDLE_VALUE  // the driver's own constant, not the system's macro
 
 namespace brek::test {
 namespace {
@@ -36,6 +41,10 @@ TEST_F(PortFive, TheStartScriptReachesThePanelWholeAndInOrder) {
 }
 
 TEST_F(PortFive, ClosingWakesTheReaderAndAWriteToAClosedPortFails) {
+  const HWND window = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  CommSetNoticeWindow(window);
+  int gone = 0;
+  CommDrv.OnGone = [&] { ++gone; };
   CommDrv.PortNumber = 5;
   std::vector<std::uint8_t> ring(4096);
   CommDrv.InpBuf = ring.data();
@@ -48,10 +57,28 @@ TEST_F(PortFive, ClosingWakesTheReaderAndAWriteToAClosedPortFails) {
   ASSERT_TRUE(CommOpen(CommDrv));
   const std::uint8_t line[] = {'V', 'E', 'R', 'S', 'I', 'O', 'N', '?', '\r', '\n'};
   EXPECT_EQ(CommWrite(CommDrv.Handle, line, sizeof line), sizeof line);
+  // The system's notices about the open device: only its own going is its loss.
+  DEV_BROADCAST_HANDLE notice{};
+  notice.dbch_size = sizeof notice;
+  notice.dbch_devicetype = DBT_DEVTYP_HANDLE;
+  notice.dbch_handle = reinterpret_cast<HANDLE>(CommDrv.Handle);
+  const auto send = [&](WPARAM event) { return CommDeviceNotice(CommDrv, event, reinterpret_cast<LPARAM>(&notice)); };
+  ASSERT_NE(CommDrv.DeviceNotice.load(), 0) << "the opening registers its handle";
+  EXPECT_FALSE(send(DBT_DEVICEQUERYREMOVE)) << "another registration's";
+  notice.dbch_hdevnotify = reinterpret_cast<HDEVNOTIFY>(CommDrv.DeviceNotice.load());
+  EXPECT_FALSE(send(DBT_DEVICEQUERYREMOVEFAILED));
+  EXPECT_EQ(gone, 0);
+  EXPECT_TRUE(send(DBT_DEVICEQUERYREMOVE));
+  EXPECT_TRUE(send(DBT_DEVICEREMOVECOMPLETE));
+  EXPECT_EQ(gone, 1) << "reported once";
   CommClose(CommDrv);  // returns: the reader was woken and joined
   EXPECT_EQ(CommDrv.Handle, INVALID_HANDLE_VALUE);
   EXPECT_EQ(CommWrite(CommDrv.Handle, line, sizeof line), 0u);
+  EXPECT_FALSE(send(DBT_DEVICEREMOVECOMPLETE)) << "the closing unregistered it";
   CommDrv.InpBuf = nullptr;
+  CommDrv.OnGone = nullptr;
+  CommSetNoticeWindow(nullptr);
+  DestroyWindow(window);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "app/BrekGSMDemoMain.h"
 #include "common/ProgramPath.h"
+#include "serial/win32/DeviceNotice.h"
 #include "serial/win32/Win32SerialDevices.h"
 #include "ui/win32/MainWindow.h"
 #include "ui/win32/SingleInstance.h"
@@ -20,12 +21,17 @@ int main() {
     brek::Win32MainWindow window(controls, toolkit);
     toolkit.SetMainWindow(window.Handle());
     brek::Win32SerialDevices devices(window.Handle());
-    window.OnDeviceChange = [&devices](std::uintptr_t w, std::intptr_t l) { devices.OnDeviceChangeMessage(w, l); };
+    brek::CommSetNoticeWindow(window.Handle());
+    window.OnDeviceChange = [&devices](std::uintptr_t w, std::intptr_t l) {
+      // A notice about the open port's own device goes the way of the reader's hang-up.
+      if (!brek::CommDeviceNotice(brek::CommDrv, w, l)) devices.OnDeviceChangeMessage(w, l);
+    };
     auto form = std::make_unique<brek::TBrekGSMDemoMainForm>(
         brek::FormContext{&toolkit, &controls, brek::ExecutablePath(), &devices});
     rc = toolkit.Run();
     form.reset();
     window.OnDeviceChange = nullptr;
+    brek::CommSetNoticeWindow(nullptr);
     toolkit.SetMainWindow(nullptr);
   }
   return rc;

@@ -24,6 +24,12 @@ const char* Attr(udev_device* d, const char* name) {
   return v ? v : "";
 }
 
+// The inode of a tty's sysfs folder as the listing sees it; 0 when it is not there.
+ino_t TtyInode(const std::string& name) {
+  struct stat st {};
+  return stat(("/sys/class/tty/" + name).c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
 }  // namespace
 
 bool ParseUsbInstanceId(const std::string& id, std::string& vendor, std::string& product, std::string& serial) {
@@ -49,7 +55,7 @@ const std::vector<UdevSerialDevices::TtyDevice>& UdevSerialDevices::ListTtys(boo
   const unsigned notices = notices_.load();
   if (!scan && listValid_ && notices == listedAtNotice_ && now - listedAt_ < std::chrono::milliseconds(100)) {
     listValid_ = false;
-    std::erase_if(list_, [this](const TtyDevice& t) { return Removed(t.syspath); });
+    std::erase_if(list_, [this](const TtyDevice& t) { return Removed(t); });
     return list_;
   }
   list_.clear();
@@ -67,15 +73,13 @@ const std::vector<UdevSerialDevices::TtyDevice>& UdevSerialDevices::ListTtys(boo
     auto it = known_.find(name);
     if (it == known_.end() || it->second.inode != st.st_ino) {
       it = known_.insert_or_assign(name, Read(name, st.st_ino)).first;
-      // Made anew: whatever removal was heard of was the old device's (its arrival's
-      // notice may have been lost).
-      if (it->second.hardware) {
-        std::lock_guard lock(removedMutex_);
-        removed_.erase(it->second.tty.syspath);
-      }
+      // Made anew: a removal heard of before was the old device's.
+      std::lock_guard lock(removedMutex_);
+      const auto removal = removed_.find(it->second.tty.syspath);
+      if (removal != removed_.end() && removal->second != st.st_ino) removed_.erase(removal);
     }
     seen.insert(*it);
-    if (it->second.hardware && !Removed(it->second.tty.syspath)) list_.push_back(it->second.tty);
+    if (it->second.hardware && !Removed(it->second.tty)) list_.push_back(it->second.tty);
   }
   closedir(dir);
   // udev's order: by device path.
@@ -97,6 +101,7 @@ UdevSerialDevices::Known UdevSerialDevices::Read(const std::string& name, ino_t 
   if (node && syspath && udev_device_get_parent(d)) {
     k.hardware = true;
     k.tty.syspath = syspath;
+    k.tty.inode = inode;
     k.tty.node = node;
     if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device")) {
       k.tty.vendor = Attr(usb, "idVendor");
@@ -187,6 +192,14 @@ bool UdevSerialDevices::RegisterDeviceNotification(std::function<void(const Devi
 void UdevSerialDevices::Monitor(udev_monitor* monitor) {
   // Only reads the monitor; every notice is handed to the user-interface thread.
   const int monitorFd = udev_monitor_get_fd(monitor);
+  // Which device each tty name was when last heard of (present at the start, or its
+  // arrival): a removal is about that one, even when heard after the device was made anew.
+  std::map<std::string, ino_t> heard;
+  if (DIR* dir = opendir("/sys/class/tty")) {
+    while (const dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') heard[entry->d_name] = TtyInode(entry->d_name);
+    closedir(dir);
+  }
   for (;;) {
     pollfd fds[2] = {{monitorFd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) continue;
@@ -199,14 +212,21 @@ void UdevSerialDevices::Monitor(udev_monitor* monitor) {
     }
     const char* action = udev_device_get_action(d);
     const char* syspath = udev_device_get_syspath(d);
+    const char* sysname = udev_device_get_sysname(d);
     std::uint32_t event = 0;
     if (action && std::strcmp(action, "add") == 0) event = DBT_DEVICEARRIVAL;
     if (action && std::strcmp(action, "remove") == 0) event = DBT_DEVICEREMOVECOMPLETE;
-    if (event && syspath) {
+    if (event && syspath && sysname) {
+      const auto known = heard.find(sysname);
+      const ino_t inode = known != heard.end() ? known->second : TtyInode(sysname);
+      if (event == DBT_DEVICEARRIVAL)
+        heard[sysname] = TtyInode(sysname);
+      else
+        heard.erase(sysname);
       // Recorded before the notice is posted, so the notice's handling already sees it.
       std::lock_guard lock(removedMutex_);
       if (event == DBT_DEVICEREMOVECOMPLETE)
-        removed_.insert(syspath);
+        removed_[syspath] = inode;
       else
         removed_.erase(syspath);
     }
@@ -219,9 +239,10 @@ void UdevSerialDevices::Monitor(udev_monitor* monitor) {
   }
 }
 
-bool UdevSerialDevices::Removed(const std::string& syspath) const {
+bool UdevSerialDevices::Removed(const TtyDevice& tty) const {
   std::lock_guard lock(removedMutex_);
-  return removed_.count(syspath) != 0;
+  const auto it = removed_.find(tty.syspath);
+  return it != removed_.end() && it->second == tty.inode;
 }
 
 std::string UdevSerialDevices::SystemErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -34,6 +33,7 @@ class UdevSerialDevices : public SerialDevices {
  private:
   struct TtyDevice {
     std::string syspath;
+    ino_t inode = 0;  // of its sysfs folder: a device made anew gets a new one
     std::string node;                                  // /dev/ttyACM0
     std::string vendor, product, serial, productName;  // of its USB device, if any
   };
@@ -45,17 +45,19 @@ class UdevSerialDevices : public SerialDevices {
   const std::vector<TtyDevice>& ListTtys(bool scan);
   Known Read(const std::string& name, ino_t inode);
   void Monitor(udev_monitor* monitor);
-  bool Removed(const std::string& syspath) const;
+  bool Removed(const TtyDevice& tty) const;
 
   EventLoop& ui_;
   udev* udev_ = nullptr;
   std::function<void(const DeviceChangeMessage&)> onChange_;
   std::thread monitor_;
   int stopFd_ = -1;
-  // Devices whose removal was announced. udev may announce it while the device is still
-  // listed; a removal notice must find it gone, as a completed removal is.
+  // Devices whose removal was announced, with the inode of the device it was about (0: one
+  // already gone). udev may announce it while the device is still listed; a removal notice
+  // must find it gone, as a completed removal is. A removal heard late, after a listing saw
+  // the device made anew under the same path, is about the old one and hides nothing.
   mutable std::mutex removedMutex_;
-  std::set<std::string> removed_;
+  std::map<std::string, ino_t> removed_;
   std::atomic<unsigned> notices_{0};  // every event the monitor received
   // Used on the user-interface thread only. By tty name.
   std::map<std::string, Known> known_;

@@ -8,10 +8,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -82,11 +82,15 @@ bool ApplyDcb(int fd, const DCB& dcb) {
   return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
-// Bytes the device has not taken yet (0 where the driver cannot tell).
-std::uint32_t QueuedOutput(int fd) {
+// Bytes the device has not taken yet: 0 where the driver cannot tell, nothing when the
+// device is gone (a hung-up tty answers EIO).
+std::optional<std::uint32_t> OutputLeft(int fd) {
   int n = 0;
-  return ioctl(fd, TIOCOUTQ, &n) == 0 && n > 0 ? static_cast<std::uint32_t>(n) : 0;
+  if (ioctl(fd, TIOCOUTQ, &n) == 0) return n > 0 ? static_cast<std::uint32_t>(n) : 0;
+  if (errno == EIO || errno == ENXIO || errno == ENODEV) return std::nullopt;
+  return 0;
 }
+std::uint32_t QueuedOutput(int fd) { return OutputLeft(fd).value_or(0); }
 
 // Another program's exclusive use (TIOCEXCL), which root would pass unnoticed.
 bool HeldExclusivelyElsewhere(int fd) {
@@ -173,8 +177,10 @@ bool SystemCommOpen(TCommDrvRec& rec) {
   // keeps out other users' opens where the device supports it.
   bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0;
   if (ok) rec.ExclusiveSet = ioctl(fd, TIOCEXCL) == 0;
-  if (ok) ok = tcflush(fd, TCIOFLUSH) == 0;
+  // Raw before the flush: a tty not opened raw since its driver loaded starts cooked, and
+  // what the panel sends meanwhile would be echoed back or have CR turned into NL.
   if (ok) ok = ApplyDcb(fd, rec.Dcb);
+  if (ok) ok = tcflush(fd, TCIOFLUSH) == 0;
   if (ok) {
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIC, &lines);  // a pty has no modem lines: the answer is not checked
@@ -235,13 +241,14 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
   }
   // The device takes its bytes within the same bound: tcdrain would wait for ever on one
   // that stopped reading.
-  while (written > 0 && QueuedOutput(fd) > 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  // What the device has not taken by then never reaches it whole: it is dropped (a command
-  // cut short must not be joined to the next one) and not counted as written.
-  const std::uint32_t left = written > 0 ? std::min(QueuedOutput(fd), written) : 0;
-  if (written < count || left > 0) tcflush(fd, TCOFLUSH);
-  return written - left;
+  return CommDrainWrite(
+      count, written, [fd] { return OutputLeft(fd); },
+      [&deadline] {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+      },
+      [fd] { tcflush(fd, TCOFLUSH); });
 }
 
 void CommWakeReader(TCommDrvRec& rec) {

@@ -212,6 +212,7 @@ class TBrekGSMDemoMainForm {
   int ScriptLength_ = 0;
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
   bool PanelNamesListed_ = false;  // the last listing had the panel's device set
+  bool HeldPortReported_ = false;  // the panel's port held by another program was logged
   bool WrongPasswordAnswered_ = false;  // this opening's refusal is being shown
   bool UnusableReported_ = false;
   std::uint64_t ArrivedAtSend_ = 0;  // the port's byte count when the last script command went out

@@ -221,13 +221,25 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
           return rec->Number == Restart_.port && !rec->DeviceName.empty();
         }))
       Restart_.seenGone = true;
+    bool held = false;
     for (auto& rec : PortList) {
       if (rec->Number == inUse) continue;
       // Only the panel's ports are ever used: opening another raises its DTR and RTS (a
       // board resets, a modem hangs up) or blocks (a radio port that dials out). Nor is
-      // another panel's port opened every 5 s while one is in use.
-      rec->Enabled = !rec->DeviceName.empty() && inUse == -1 && CommProbe(rec->Number);
+      // another panel's port opened every 5 s while one is in use. One that a modem
+      // manager may still probe is left to it first: its commands would cut into ours.
+      rec->Enabled = false;
+      if (rec->DeviceName.empty() || inUse != -1 || Context_.devices->AwaitsOtherProgram(rec->Number)) continue;
+      rec->Enabled = CommProbe(rec->Number);
+      if (rec->Enabled || held) continue;
+      const PortClaim claim = Context_.devices->ClaimOn(rec->Number);
+      held = claim.held;
+      if (held && !HeldPortReported_)  // once while it is held, not at every check
+        WriteErrLog("TBrekGSMDemoMainForm.CheckComPortsEnabled: the panel's port " + claim.device +
+                    " is held by another program; it is opened once free" +
+                    (claim.advice.empty() ? "" : "; " + claim.advice));
     }
+    HeldPortReported_ = held;
   });
 }
 

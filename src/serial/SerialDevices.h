@@ -25,6 +25,13 @@ struct DeviceChangeMessage {
   std::uint32_t deviceType = 0;
 };
 
+// Another program's hold on a port that failed its probe, where the system can tell.
+struct PortClaim {
+  bool held = false;
+  std::string device;  // the port as the system names it
+  std::string advice;  // what would keep the other program away, when the system knows
+};
+
 class SerialDevices {
  public:
   virtual ~SerialDevices() = default;
@@ -43,6 +50,18 @@ class SerialDevices {
   virtual bool RegisterDeviceNotification(std::function<void(const DeviceChangeMessage&)> onChange) = 0;
   // The system's text for an error code.
   virtual std::string SystemErrorText(std::uint32_t code) = 0;
+  // A port to leave alone for now: new, and another program (a modem manager) may yet
+  // probe it; a notice follows when its time is over. Never, where no such program runs.
+  virtual bool AwaitsOtherProgram(std::int32_t number) {
+    (void)number;
+    return false;
+  }
+  // Whether another program holds a port that failed its probe; while it does, a notice
+  // follows soon to look again.
+  virtual PortClaim ClaimOn(std::int32_t number) {
+    (void)number;
+    return {};
+  }
 };
 
 // The friendly name at index of a set, NUL-terminated and cut to the buffer's size, as

@@ -324,6 +324,67 @@ def held_by_another_process(c, panel, other):
                  f'node {panel.gadget.node()}; its descriptors {fds})')
 
 
+MM_LOG, RULES, RULE = '/run/ModemManager.log', '/run/udev/rules.d', '70-brekgsm-panel.rules'
+PACKAGED = open(os.path.join(HERE, '..', '..', 'packaging', RULE)).read()
+# ModemManager wanting the panel, as a plugin claims a modem it knows: only a blocklist (our rule) stops it.
+WANTED_BY_MM = 'SUBSYSTEM=="tty", ATTRS{idVendor}=="ffff", ENV{ID_MM_X22X_TAGGED}="1"\n'
+
+
+def udev_rules(rules=((RULE, PACKAGED), ('79-mm-wanted.rules', WANTED_BY_MM))):
+    """Puts rules into the guest's udev rules, or takes them out (None), for the next events."""
+    for name, text in rules:
+        write(f'{RULES}/{name}', text) if text else os.path.exists(f'{RULES}/{name}') and os.remove(f'{RULES}/{name}')
+    subprocess.run(['udevadm', 'control', '--reload'], check=True)
+
+
+def foreign_lines(c, since=0):
+    """The lines the panel heard from its since-th on that our program did not send, each with
+    whether it came inside our dialogue: after a line of ours, before our opening's empty line."""
+    ours = [t for _, d, t in traffic(c.dir) if d == 'OUT']
+    out, pending, k, inside = [], [], 0, False
+    for i, line in enumerate(c.heard()):
+        if not line or (k < len(ours) and line == ours[k]):
+            out += [(x, inside and bool(line)) for x in pending]
+            pending, inside, k = [], i >= since, k + bool(line)
+        elif i >= since and not line.startswith('!FRAMING'):
+            pending.append(line)
+    return out + [(x, inside) for x in pending]
+
+
+def modemmanager(c, panel, other):
+    """ModemManager beside the panel, wanting it: with the package's rule never at its port; without,
+    left to its own filter, then wanting it again: the program waits its turn."""
+    panel.options = ['--reply', 'unknown']  # the firmware's answer to "AT"
+    panel.serve()
+    s, mm = c.start(), len(open(MM_LOG).read())
+    check(s.wait_state(CONNECTED, 30), 'connected with the rule')
+    time.sleep(30)
+    demonstration(c, s, panel)
+    n = sum(len(x) + 1 for x, _ in foreign_lines(c))
+    print(f'modemmanager: with the rule {n} bytes from ModemManager at the panel', flush=True)
+    check(n == 0 and 'port filtered: device is blocklisted' in open(MM_LOG).read()[mm:], 'the rule kept it away')
+    took = []
+    try:
+        for wanted in (None, WANTED_BY_MM):
+            udev_rules(((RULE, None), ('79-mm-wanted.rules', wanted)))
+            panel.unplug()
+            check(s.wait_state(WAITING, 10), 'unplugged')
+            mark, mm, plugged = len(c.heard()), len(open(MM_LOG).read()), time.monotonic()
+            panel.plug()
+            check(s.wait_state(CONNECTED, 90), f'connected without the rule, {len(took)} in')
+            took.append(time.monotonic() - plugged)
+        s.send('click start')
+        check(s.wait_state(LOADED, 120), 'demo settings written across a restart')
+        heard, probed = foreign_lines(c, mark), open(MM_LOG).read()[mm:].count('opening serial port')
+        m = sum(inside for _, inside in heard)
+        print(f'modemmanager: without the rule connected in {took[1]:.1f} s, {m} modem lines inside the dialogue', flush=True)
+        c.figures.append(f'{probed} pluggings probed, {len(heard)} lines; {took[0]:.1f} s to connect where left to its filter')
+        held = [x for x in open(os.path.join(c.dir, 'ErrorLog.log'), encoding='cp1251') if 'held by another' in x]
+        check(m == 0 and probed and len(held) == probed and all(RULE in x for x in held), f'{heard}; errors: {held}')
+    finally:
+        udev_rules()
+
+
 def usage(pid):
     """Descriptors, threads and resident kB: the smallest of a few looks (a port check holds
     a few descriptors for a moment; a leak holds them for ever)."""
@@ -656,12 +717,13 @@ def windows_and_linux_in_turns(c, panel, other):
 
 
 SCENARIOS = [found_by_identity_and_a_whole_demonstration, a_panel_that_loses_its_first_line, cable_pulled_at_ten_points,
-             a_panel_that_stops_reading, held_by_another_process]
+             a_panel_that_stops_reading, held_by_another_process, modemmanager]
 EXTRA = [soak, windows_driver, windows_program, windows_and_linux_in_turns]  # by name only
 
 
 def main():
     os.makedirs(GADGETS, exist_ok=True)
+    udev_rules()  # the package's rule, and ModemManager wanting the panel
     other = Gadget('other', 'dummy_udc.1', '0403', '6001', 'OTHER1')
     other_node = other.plug()
     opens = OpenCounter(other_node)

@@ -7,6 +7,9 @@
 #   rig.sh run DIR COMMAND      boot, run COMMAND (a shell line, as root, in this machine's
 #                               file tree, with udev running) and exit with its status
 #
+# ModemManager runs beside it, on its own system bus, as on a desktop (where installed;
+# --debug, its log in /run/ModemManager.log).
+#
 # Inside: /run is writable (TMPDIR=/run/tmp), the rest read-only; /dev, /proc, /sys are the guest's own;
 # /sys/kernel/config/usb_gadget and two dummy UDCs (dummy_udc.0, dummy_udc.1) are there to
 # make gadgets with. KVM is used where it works (BREK_RIG_KVM=1), TCG otherwise. The guest is
@@ -85,5 +88,5 @@ run() {
 case "${1:-}" in
   prepare) prepare "$2" ;;
   run) run "$2" "$3" ;;
-  *) sed -n '2,13p' "$0"; exit 2 ;;
+  *) sed -n '2,16p' "$0"; exit 2 ;;
 esac

@@ -1,19 +1,24 @@
 #include "serial/linux/UdevSerialDevices.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <memory>
 
 #include "common/Cp1251.h"
 #include "common/Text.h"
+#include "serial/ComPortDrv.h"
 #include "serial/PortRegistry.h"
 
 namespace brek {
@@ -28,6 +33,45 @@ const char* Attr(udev_device* d, const char* name) {
 ino_t TtyInode(const std::string& name) {
   struct stat st {};
   return stat(("/sys/class/tty/" + name).c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// ModemManager 1.20 opens a new port 1.5 s after udev has announced it (later versions
+// after 2 s): left alone for twice that long, a port is being probed by then or never.
+constexpr unsigned long long kModemManagerTurnUs = 4000000;
+// A port another program holds is looked at this often, so that it is opened soon once free.
+constexpr unsigned kHeldRecheckMs = 500;
+constexpr const char* kRuleAdvice =
+    "if that is ModemManager, which probes new serial ports: the panel's udev rule, which tells it to leave "
+    "the panel alone, is missing; install the package brekgsmdemo, or the rule alone (sudo install -m 644 "
+    "packaging/70-brekgsm-panel.rules /etc/udev/rules.d/ && sudo udevadm control --reload), then plug the "
+    "panel in again";
+
+// A udev property set to 1 on the tty or on its USB device.
+bool Marked(udev_device* tty, const char* name) {
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device");
+  for (udev_device* d : {tty, usb}) {
+    const char* v = d ? udev_device_get_property_value(d, name) : nullptr;
+    if (v && std::strcmp(v, "1") == 0) return true;
+  }
+  return false;
+}
+
+// Any user may read another's process names; an unreadable /proc counts as running.
+bool ModemManagerRuns() {
+  DIR* proc = opendir("/proc");
+  if (!proc) return true;
+  bool found = false;
+  const dirent* entry = nullptr;
+  while (!found && (entry = readdir(proc)) != nullptr) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    char comm[16] = {};
+    const int fd = open(("/proc/" + std::string(entry->d_name) + "/comm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    found = read(fd, comm, sizeof comm - 1) == 13 && std::strcmp(comm, "ModemManager\n") == 0;
+    close(fd);
+  }
+  closedir(proc);
+  return found;
 }
 
 }  // namespace
@@ -73,6 +117,7 @@ const std::vector<UdevSerialDevices::TtyDevice>& UdevSerialDevices::ListTtys(boo
     auto it = known_.find(name);
     if (it == known_.end() || it->second.inode != st.st_ino) {
       it = known_.insert_or_assign(name, Read(name, st.st_ino)).first;
+      it->second.madeAfter = listedAt_;
       // Made anew: a removal heard of before was the old device's.
       std::lock_guard lock(removedMutex_);
       const auto removal = removed_.find(it->second.tty.syspath);
@@ -246,5 +291,72 @@ bool UdevSerialDevices::Removed(const TtyDevice& tty) const {
 }
 
 std::string UdevSerialDevices::SystemErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }
+
+udev_device* UdevSerialDevices::DeviceOfPort(std::int32_t number, const Known** known) {
+  const std::string node = PortDevicePath(number);
+  const auto it = known_.find(node.substr(node.rfind('/') + 1));
+  if (!udev_ || node.empty() || it == known_.end() || !it->second.hardware) return nullptr;
+  if (known) *known = &it->second;
+  return udev_device_new_from_syspath(udev_, it->second.tty.syspath.c_str());
+}
+
+bool UdevSerialDevices::AwaitsOtherProgram(std::int32_t number) {
+  const Known* known = nullptr;
+  udev_device* d = DeviceOfPort(number, &known);
+  if (!d) return false;
+  bool awaits = false;
+  const unsigned long long age = udev_device_get_usec_since_initialized(d);
+  // udev's and ours: both the monotonic clock.
+  const auto initialized = std::chrono::steady_clock::now() - std::chrono::microseconds(age);
+  if (!udev_device_get_is_initialized(d) || initialized < known->madeAfter) {
+    // udev is not through with it (nor has ModemManager seen it): its arrival notice
+    // follows. Without udev running, nothing is ever through.
+    awaits = access("/run/udev/control", F_OK) == 0;
+  } else if (Marked(d, "ID_MM_CANDIDATE") && (!Marked(d, "ID_MM_DEVICE_IGNORE") || Marked(d, "ID_MM_DEVICE_PROCESS"))) {
+    // Neither our rule nor ModemManager's filter keeps it away (its allowlist beats the rule).
+    if (age != 0 && age < kModemManagerTurnUs && ModemManagerRuns()) {
+      awaits = true;
+      NoticeIn(static_cast<unsigned>((kModemManagerTurnUs - age) / 1000) + 1);
+    }
+  }
+  udev_device_unref(d);
+  return awaits;
+}
+
+PortClaim UdevSerialDevices::ClaimOn(std::int32_t number) {
+  PortClaim claim;
+  const std::string node = PortDevicePath(number);
+  if (node.empty() || StillClosing(node)) return claim;  // our own closing, not another's hold
+  const int fd = open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    claim.held = errno == EBUSY;  // its exclusive use, seen by a user who is not root
+  } else {
+    int exclusive = 0;
+    claim.held = (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) ||
+                 (flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK);
+    close(fd);
+  }
+  if (!claim.held) return claim;
+  claim.device = node;
+  if (udev_device* d = DeviceOfPort(number)) {
+    if (!Marked(d, "ID_MM_DEVICE_IGNORE")) claim.advice = kRuleAdvice;
+    udev_device_unref(d);
+  }
+  NoticeIn(kHeldRecheckMs);
+  return claim;
+}
+
+void UdevSerialDevices::NoticeIn(unsigned ms) {
+  if (!onChange_) return;
+  if (!noticeTimer_) {
+    noticeTimer_ = ui_.CreateTimer(ms, false, [this] {
+      noticeTimer_->SetEnabled(false);
+      onChange_({DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE});
+    });
+  }
+  noticeTimer_->SetEnabled(false);
+  noticeTimer_->SetInterval(ms);
+  noticeTimer_->SetEnabled(true);
+}
 
 }  // namespace brek

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 
 struct udev;
 struct udev_monitor;
+struct udev_device;
 
 namespace brek {
 
@@ -29,6 +31,10 @@ class UdevSerialDevices : public SerialDevices {
   void GetFriendlyName(const std::vector<std::string>& set, std::size_t index, char* buffer, std::size_t size) override;
   bool RegisterDeviceNotification(std::function<void(const DeviceChangeMessage&)> onChange) override;
   std::string SystemErrorText(std::uint32_t code) override;
+  // ModemManager opens a new serial port to probe it with AT commands, and as root it
+  // passes our exclusive use: a port it may still probe is left to it first.
+  bool AwaitsOtherProgram(std::int32_t number) override;
+  PortClaim ClaimOn(std::int32_t number) override;
 
  private:
   struct TtyDevice {
@@ -41,11 +47,17 @@ class UdevSerialDevices : public SerialDevices {
     ino_t inode = 0;
     bool hardware = false;  // a tty with a parent device
     TtyDevice tty;
+    // Made after the listing that began then: udev's record of an earlier device of the
+    // same name, not yet removed, is older.
+    std::chrono::steady_clock::time_point madeAfter;
   };
   const std::vector<TtyDevice>& ListTtys(bool scan);
   Known Read(const std::string& name, ino_t inode);
   void Monitor(udev_monitor* monitor);
   bool Removed(const TtyDevice& tty) const;
+  // The port's tty and its udev record (to unref), or none.
+  udev_device* DeviceOfPort(std::int32_t number, const Known** known = nullptr);
+  void NoticeIn(unsigned ms);  // an arrival notice then, to look again
 
   EventLoop& ui_;
   udev* udev_ = nullptr;
@@ -65,6 +77,7 @@ class UdevSerialDevices : public SerialDevices {
   bool listValid_ = false;
   std::chrono::steady_clock::time_point listedAt_;
   unsigned listedAtNotice_ = 0;
+  std::unique_ptr<Timer> noticeTimer_;
 };
 
 // "USB\VID_FFFF&PID_2331\TUVO" taken apart; false when it is not of that form.

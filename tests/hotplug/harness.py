@@ -123,8 +123,7 @@ def removal_without_its_notice(c):
 
 
 def a_late_removal_of_the_device_before(c):
-    """Made anew under the same device path (a hub glitch) without a notice, listed so by the
-    5 s check, and only then the old device's removal heard: the new one stays in use."""
+    """Made anew under its path without a notice, listed, then the old one's removal heard."""
     with connected(c) as (p, s):
         tty = c.tb.get_root_dir() + p.syspaths[0]
         shutil.copytree(tty, tty + '.new', symlinks=True)

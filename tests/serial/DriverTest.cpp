@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <atomic>
 #include <optional>
+#include <tuple>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -24,26 +25,19 @@
 
 extern char** environ;
 
-namespace brek::test {
-namespace {
-
-constexpr std::int32_t kPort = 41;
-
-}  // namespace
-std::atomic<int> gCookedFlushes{0};  // flushes of input while the line was still cooked
-}  // namespace brek::test
-
-// Every tcflush of this program (the driver's included), looked at before it is made.
+// Every tcflush of this program, the driver's included, looked at first.
+static std::atomic<int> gCookedFlushes{0};  // input flushed while the line was still cooked
 extern "C" int tcflush(int fd, int queue) {
   termios t{};
-  if ((queue == TCIFLUSH || queue == TCIOFLUSH) && ioctl(fd, TCGETS, &t) == 0 &&
-      ((t.c_lflag & (ICANON | ECHO)) || (t.c_iflag & ICRNL)))
-    ++brek::test::gCookedFlushes;
+  if (queue != TCOFLUSH && ioctl(fd, TCGETS, &t) == 0 && ((t.c_lflag & (ICANON | ECHO)) || (t.c_iflag & ICRNL)))
+    ++gCookedFlushes;
   return ioctl(fd, TCFLSH, queue);
 }
 
 namespace brek::test {
 namespace {
+
+constexpr std::int32_t kPort = 41;
 
 class Driver : public ::testing::Test {
  protected:
@@ -87,7 +81,10 @@ TEST_F(Driver, OpeningAMissingPortFailsAndLeavesTheDriverClosed) {
 }
 
 TEST_F(Driver, OpeningSetsRawEightNoneOneWithoutFlowControl) {
+  const int cooked = gCookedFlushes;
   ASSERT_TRUE(CommOpen(rec));
+  EXPECT_EQ(gCookedFlushes, cooked) << "the pty starts cooked, as a tty not opened raw since its driver loaded: "
+                                        "input flushed before the raw settings was echoed or had CR turned into NL";
   termios t{};
   const int fd = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(fd, 0);
@@ -99,14 +96,6 @@ TEST_F(Driver, OpeningSetsRawEightNoneOneWithoutFlowControl) {
   EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
-}
-
-TEST_F(Driver, TheOpeningFlushesItsInputOnlyOnceTheLineIsRaw) {
-  // The pty starts cooked, as a tty not opened raw since its driver loaded: what the panel
-  // sent before the raw settings has been echoed back or had CR turned into NL.
-  const int before = gCookedFlushes;
-  ASSERT_TRUE(CommOpen(rec));
-  EXPECT_EQ(gCookedFlushes, before);
 }
 
 TEST_F(Driver, APortHeldElsewhereCannotBeOpened) {
@@ -293,53 +282,34 @@ TEST_F(Driver, WritesReturnTheirCountReachTheDeviceThoughClosedAtOnceAndNeverHan
   EXPECT_LT(took, std::chrono::seconds(15));
 }
 
-// The end of every backend's write: a look at the output that fails (a device gone
-// mid-write) counts nothing as written, whatever the looks before it said.
+// Every backend's write ends here: a failed look at the output (a device gone) takes nothing.
 TEST(DrainWrite, OnlyWhatTheDeviceTookCountsAndAFailedLookTakesNothing) {
-  struct Case {
-    std::uint32_t count, written;
-    std::vector<int> looks;  // output left at each look, -1: the look failed
-    std::uint32_t taken;
-  };
-  for (const Case& c : std::vector<Case>{{4, 4, {0}, 4}, {4, 4, {3, 1, 0}, 4}, {4, 4, {3, 2}, 2}, {4, 4, {3, -1}, 0},
-                                         {4, 4, {-1}, 0}, {4, 2, {0}, 2}, {4, 0, {}, 0}}) {
-    std::size_t at = 0;
-    int drops = 0;
-    const std::uint32_t taken = CommDrainWrite(
-        c.count, c.written,
-        [&]() -> std::optional<std::uint32_t> {
-          const int left = c.looks.at(at++);
-          if (left < 0) return std::nullopt;
-          return static_cast<std::uint32_t>(left);
-        },
-        [&] { return at < c.looks.size(); }, [&] { ++drops; });
-    EXPECT_EQ(taken, c.taken) << c.written << " written, " << c.looks.size() << " looks";
-    EXPECT_EQ(drops, taken < c.count ? 1 : 0) << "what was not taken whole is dropped";
+  // count, written, output left at each look (-1: the look failed), bytes taken
+  const std::vector<std::tuple<std::uint32_t, std::uint32_t, std::vector<int>, std::uint32_t>> cases = {
+      {4, 4, {3, 1, 0}, 4}, {4, 4, {3, 2}, 2}, {4, 4, {3, -1}, 0}, {4, 4, {-1}, 0}, {4, 2, {0}, 2}};
+  for (const auto& [count, written, looks, taken] : cases) {
+    std::size_t at = 0, drops = 0;
+    const auto look = [&] {
+      const int left = looks.at(at++);
+      return left < 0 ? std::nullopt : std::optional<std::uint32_t>(left);
+    };
+    const std::uint32_t got = CommDrainWrite(count, written, look, [&] { return at < looks.size(); }, [&] { ++drops; });
+    EXPECT_EQ(got, taken) << looks.size() << " looks";
+    EXPECT_EQ(drops, got < count ? 1u : 0u) << "what was not taken whole is dropped";
   }
 }
 
-// The Windows reader's pace: the queue is looked at only where the wait failed at once or
-// answered late, and the fine tick is held only while replies come.
+// The Windows reader polls only where the wait fails or is late, and, like the tick, only while replies come.
 TEST(WaitPace, TheQueueIsLookedAtOnlyWhereTheWaitDoesNotKeepUp) {
   CommWaitPace real, late, failing;
-  for (CommWaitPace* p : {&real, &late, &failing}) {
-    EXPECT_FALSE(p->RepliesComing(5000)) << "no input yet: no fine tick";
-    p->Stored(5000);
-  }
-  EXPECT_TRUE(real.RepliesComing(5199));
-  EXPECT_FALSE(real.RepliesComing(5200)) << "quiet again: the tick goes";
-  EXPECT_FALSE(real.LookAtQueue(5001)) << "a wait that keeps up is waited on";
-  EXPECT_TRUE(real.LookBehindWait(5001));
-  for (int i = 0; i < CommWaitPace::kTrustAfter; ++i) real.AnsweredInTime();
-  EXPECT_FALSE(real.LookBehindWait(5001)) << "proved: no more looks behind it";
+  for (CommWaitPace* p : {&real, &late, &failing}) p->Stored(5000);
   late.AnsweredLate();
   failing.WaitFailedAtOnce();
-  for (CommWaitPace* p : {&late, &failing}) {
-    EXPECT_TRUE(p->LookAtQueue(5001));
-    EXPECT_FALSE(p->LookAtQueue(5200)) << "a quiet line is waited on";
-  }
-  failing.WaitPending();
-  EXPECT_FALSE(failing.LookAtQueue(5001)) << "a wait that pends again is waited on";
+  EXPECT_FALSE(real.LookAtQueue(5001));
+  EXPECT_TRUE(late.LookAtQueue(5001) && failing.LookAtQueue(5001));
+  EXPECT_FALSE(real.RepliesComing(5200) || late.LookAtQueue(5200)) << "quiet again: waited on, the tick let go of";
+  for (int i = 0; i < CommWaitPace::kTrustAfter; ++i) real.AnsweredInTime();
+  EXPECT_FALSE(real.LookBehindWait(5001)) << "proved by its answers in time";
 }
 
 TEST_F(Driver, AConsumerTakingSmallPiecesNeverSeesTheStreamBreak) {
@@ -438,9 +408,8 @@ TEST(RealDevice, AStalledDeviceNeverHoldsAWritePastItsBound) {
     ioctl(static_cast<int>(rec.Handle), TIOCOUTQ, &queued);
     std::printf("stalled write %d: %d bytes still queued in the driver\n", i + 1, queued);
   }
-  // Closing must not wait for the queued output either (the driver would for 30 s); a busy
-  // machine takes a few hundred ms.
-  constexpr long long kClosingBoundMs = 2000;
+  // Closing must not wait for the queued output either (the driver would for 30 s).
+  constexpr long long kClosingBoundMs = 2000;  // a busy machine takes a few hundred ms
   const auto t0 = std::chrono::steady_clock::now();
   CommClose(rec);
   const auto closeMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();

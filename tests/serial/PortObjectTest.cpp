@@ -157,10 +157,10 @@ TEST_F(PortObject, ABurstWithinTenMillisecondsGivesOneDataEvent) {
 }
 
 TEST_F(PortObject, ANoticeThatCouldNotBePostedDoesNotSilenceTheNextOne) {
-  struct RefusingLoop : VirtualToolkit {
-    std::atomic<int> refusals{1};
+  struct RefusingOnce : VirtualToolkit {
+    std::atomic<bool> refused{false};
     void PostToUiThread(std::function<void()> call) override {
-      if (refusals.fetch_sub(1) > 0) throw std::runtime_error("no room to post");
+      if (!refused.exchange(true)) throw std::runtime_error("no room to post");
       VirtualToolkit::PostToUiThread(std::move(call));
     }
   } loop;
@@ -172,7 +172,7 @@ TEST_F(PortObject, ANoticeThatCouldNotBePostedDoesNotSilenceTheNextOne) {
   ASSERT_TRUE(WaitFor([&] { return !ErrorLog().empty(); }));
   pty.Write("b");
   ASSERT_TRUE(WaitFor([&] { return refusing.ReceivedBytes() == 2; }));
-  loop.RunUntil([] { return false; }, 30);  // its notice
+  loop.RunUntil([] { return false; }, 30);  // its notice, then the input timer's 10 ms
   loop.Advance(10);
   EXPECT_EQ(receivedAtEvent, std::vector<std::int32_t>{2});
 }

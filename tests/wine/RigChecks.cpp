@@ -30,8 +30,7 @@ namespace {
 std::string gFolder;
 int gPassed = 0, gFailed = 0;
 
-// A closing that waits for the device (cdc_acm's 30 s for output it no longer takes) is the
-// fault; a busy machine makes a quick one take a few hundred ms.
+// The fault is a closing that waits (30 s); a busy machine takes a few hundred ms.
 constexpr double kClosingBoundMs = 2000;
 
 double MsSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }

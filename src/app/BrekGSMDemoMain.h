@@ -184,6 +184,8 @@ class TBrekGSMDemoMainForm {
   void HandleVersionReply(const std::string& line);
   void DispatchLine();
   bool IsLateScriptReply(const std::string& upperLine) const;
+  // The script just loaded starts: its progress counted from now.
+  void BeginScript();
   // A script that will not be completed: said once in the error log, never shown as written.
   void DropScript(const char* operation, const std::string& why);
   // A panel that answered with something of no use: said once an opening.

@@ -94,7 +94,7 @@ std::string TBrekGSMDemoMainForm::Bytes2String(const std::uint8_t* bytes, std::s
 }
 
 void TBrekGSMDemoMainForm::OnComPortReceiveData() {
-  // The wait after "TIME=" lets the message loop run, and with it this handler: a nested
+  // A modal message box lets the message loop run, and with it this handler: a nested
   // call only notes that data waits, and the running call scans again when it is done.
   if (InReceive_) {
     ReceiveDeferred_ = true;
@@ -148,8 +148,8 @@ void TBrekGSMDemoMainForm::OnComPortReceiveData() {
           n = 0;
           DispatchLine();
           if (!ComPort) break;
-          // The dispatch may have closed and opened the port again (the wait after "TIME="
-          // runs the loop): the ring then starts anew, so the scan goes on from its start.
+          // The dispatch may have closed and opened the port again (a lost link let go of,
+          // the search run): the ring then starts anew, so the scan goes on from its start.
           ring = port.InpBuf();
           size = port.InpBufSize();
           cap = static_cast<std::size_t>(size);
@@ -474,11 +474,7 @@ void TBrekGSMDemoMainForm::OnStartDemoButtonClick() {
       return;
     }
     CommandsList->InitAccount(static_cast<std::uint32_t>(AccountNumber));
-    ScriptSent_.clear();
-    ScriptLength_ = CommandsList->CommandsLeft();
-    ScriptStartedAtMs_ = NowMs();
-    W().ScriptProgressBar.Hide();
-    ScriptRunning = true;
+    BeginScript();
     LoadDemoPending = true;
     LoadFtdefPending = false;
     CurrentState = psLoadDemo;
@@ -492,11 +488,7 @@ void TBrekGSMDemoMainForm::OnEndDemoButtonClick() {
     if (HoldClick(W().EndDemoButton)) return;
     CommandsList->InitEndCmd();
     if (CommandsList->CommandCount() == 0) return;
-    ScriptSent_.clear();
-    ScriptLength_ = CommandsList->CommandsLeft();
-    ScriptStartedAtMs_ = NowMs();
-    W().ScriptProgressBar.Hide();
-    ScriptRunning = true;
+    BeginScript();
     LoadDemoPending = false;
     LoadFtdefPending = true;
     CurrentState = psLoadFtdef;
@@ -527,6 +519,14 @@ void TBrekGSMDemoMainForm::OnMoneyOffButtonClick() {
 
 void TBrekGSMDemoMainForm::OnMoneyFullButtonClick() {
   SwitchSituation("TBrekGSMDemoMainForm.OnMoneyFullButtonClick", "ARM_ALLOWED=0", psMoneyFull);
+}
+
+void TBrekGSMDemoMainForm::BeginScript() {
+  ScriptSent_.clear();
+  ScriptLength_ = CommandsList->CommandsLeft();
+  ScriptStartedAtMs_ = NowMs();
+  W().ScriptProgressBar.Hide();
+  ScriptRunning = true;
 }
 
 void TBrekGSMDemoMainForm::DropScript(const char* operation, const std::string& why) {

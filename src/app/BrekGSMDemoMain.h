@@ -67,9 +67,11 @@ class TBrekGSMDemoMainForm {
   void ShowScriptDropped();
 
   // ---- Device dialogue ----
-  // False when the panel did not get the line (the port took it only in part, or not at
-  // all); a ready link is then let go of as lost.
-  bool SendCommand(const std::string& text);
+  // Hands the line to the port; the number of its block (0 when the port is not open).
+  // Whether the panel got it comes with OnComPortWritten.
+  std::uint64_t SendCommand(const std::string& text);
+  // A line written whole, or not (not taken in 2 s: a ready link is then let go of as lost).
+  void OnComPortWritten(std::uint64_t block, bool whole);
   std::string Bytes2String(const std::uint8_t* bytes, std::size_t count);
   void OnComPortReceiveData();
   void NewString(const std::string& line);
@@ -109,6 +111,8 @@ class TBrekGSMDemoMainForm {
   void FillFriendlyNames();
   std::string GetDeviceName(const std::vector<std::string>& set, std::size_t index);
   void CheckComPortsEnabled();
+  // The probes of a listing's panel ports came back (off the user-interface thread).
+  void OnPortsProbed(std::uint64_t listing, const std::vector<std::int32_t>& numbers, const std::vector<bool>& free);
   std::int32_t GetTestedPortNumber();
 
   // The program's folder, with its trailing separator.
@@ -181,6 +185,7 @@ class TBrekGSMDemoMainForm {
 
   void DestroyPort();
   bool PortOpen() const;  // the port object holds an opened port
+  bool PortOpening() const;  // an opening is under way
   void HandleVersionReply(const std::string& line);
   void DispatchLine();
   bool IsLateScriptReply(const std::string& upperLine) const;
@@ -223,6 +228,9 @@ class TBrekGSMDemoMainForm {
   std::optional<std::pair<TProgrammState, std::int32_t>> Shown_;
   std::string ProgramFolder_;
   std::vector<char> NameBuffer_;  // the device-name list
+  std::uint64_t Listing_ = 0;      // one per listing: probes of an older one are stale
+  bool ConnectAfterProbe_ = false;  // the listing being probed may connect
+  std::deque<std::pair<std::uint64_t, std::string>> Sent_;  // lines handed to the port, not yet written
   std::unique_ptr<Timer> StartProgramTimer_;
   bool Destroyed_ = false;
 };

@@ -52,33 +52,58 @@ void TBrekGSMDemoMainForm::ReleaseTimer(Timer* timer) {
   if (it != OneShotTimers_.end()) OneShotTimers_.erase(it);  // safe inside the timer's own tick
 }
 
-bool TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
-  bool sent = true;
+std::uint64_t TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
+  std::uint64_t number = 0;
   Guarded("TBrekGSMDemoMainForm.SendCommand", [&] {
     AddOutControllerLog(text);
     std::vector<std::uint8_t> block(text.begin(), text.end());
     block.push_back(0x0D);
     block.push_back(0x0A);
-    if (ComPort && !ComPort->PutBlock(block.data(), static_cast<std::int32_t>(block.size()))) {
-      sent = false;
+    if (ComPort) number = ComPort->PutBlock(block.data(), static_cast<std::int32_t>(block.size()));
+    if (number) Sent_.emplace_back(number, text);
+  });
+  return number;
+}
+
+void TBrekGSMDemoMainForm::OnComPortWritten(std::uint64_t block, bool whole) {
+  Guarded("TBrekGSMDemoMainForm.SendCommand", [&] {
+    std::string text;
+    while (!Sent_.empty() && Sent_.front().first <= block) {
+      if (Sent_.front().first == block) text = Sent_.front().second;
+      Sent_.pop_front();
+    }
+    if (!whole) {
       WriteErrLog("TBrekGSMDemoMainForm.SendCommand: \"" + text + "\" did not go out whole in " +
                   std::to_string(kWriteTimeoutMs) + " ms; what was left of it was dropped");
       // A port that takes nothing is as lost as a pulled cable: nothing may be shown as
-      // done that the panel never heard.
+      // done that the panel never heard. Before the version is answered the line is asked
+      // again like a lost one.
       if (DeviceReady) {
         LetGoOfPort();
+        return;
       }
-      return;
     }
-    if (SameText(text, "RESET")) {
+    if (QuestionOpen() && Asked_.inFlight && Asked_.block == block) {
+      const std::uint64_t now = NowMs();
+      Asked_.inFlight = false;
+      if (!Asked_.written) Asked_.askedAtMs = now;
+      Asked_.written = true;
+      Asked_.lastAskAtMs = now;
+      if (whole && Asked_.shows) {
+        CurrentState = *Asked_.shows;
+        ShowCurrentState();
+      }
+      ArmQuestionTimer();
+    }
+    if (whole && SameText(text, "RESET")) {
       // The script is written; what is left is the panel's restart and the completion.
       ScriptRunning = false;
       BeginRestart();
+      ShowScriptProgress();
       OnConnectButtonClick();
       if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
     }
   });
-  return sent;
 }
 
 std::string TBrekGSMDemoMainForm::Bytes2String(const std::uint8_t* bytes, std::size_t count) {
@@ -411,6 +436,7 @@ void TBrekGSMDemoMainForm::OnComPortOpen() {
     WrongPasswordAnswered_ = false;
     UnusableReported_ = false;
     ++Opening_;
+    if (ComPort) OpenPortNumber = ComPort->PortNumber();
     OpenedAtMs_ = NowMs();
     LastByteAtMs_ = 0;
     AnswerTimeMs_ = 0;
@@ -503,9 +529,7 @@ void TBrekGSMDemoMainForm::SwitchSituation(const char* operation, const char* co
                       : state == psMoneyOff  ? W().MoneyOffButton
                                              : W().MoneyFullButton;
     if (HoldClick(button)) return;
-    if (!Ask(Step::Payment, command)) return;  // the panel was not switched
-    CurrentState = state;
-    ShowCurrentState();
+    if (Ask(Step::Payment, command)) Asked_.shows = state;  // shown once the panel has the line
   });
 }
 

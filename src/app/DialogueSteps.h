@@ -29,13 +29,16 @@
 //  SetTamper         "ARM_IGNORE_TAMPER=1"  a plain answer                     its answer or a silence; then SetTime.
 //  SetTime           "TIME=" + seconds      a plain answer                     its answer or a silence; then psDemoLoaded.
 //  Payment           "ARM_ALLOWED=2|3|0"    a plain answer                     its answer or a silence; its state is shown
-//                                                                              as the line goes out.
+//                                                                              once the line is written.
 //
 // A plain answer is "OK", "UNKNOWN_COMMAND", "value error" or a line with the command's
 // key; a silence is twice the panel's answer time on this opening, a second at least, and a
 // plain step waits 10 s at most.
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "app/ProgramState.h"
 
 namespace brek {
 
@@ -57,14 +60,20 @@ constexpr bool AskedAgain(Step s) {
 // Steps whose answer only tells that the panel took the line.
 constexpr bool TakesPlainAnswer(Step s) { return s == Step::SetTamper || s == Step::SetTime || s == Step::Payment; }
 
-// The open question: which step, on which opening of the port, and when it was asked.
+// The open question: which step, on which opening of the port, and when it was asked. A
+// question is asked when its line is written: its waits start then, and none runs while
+// the port still holds the line (at most the write's 2 s).
 struct Question {
   Step step = Step::None;
   std::uint64_t opening = 0;
   std::string command;
-  std::uint64_t askedAtMs = 0;    // the first asking
-  std::uint64_t lastAskAtMs = 0;  // the latest asking
+  std::uint64_t askedAtMs = 0;    // the first asking written
+  std::uint64_t lastAskAtMs = 0;  // the latest asking written
   unsigned askAgainAfterMs = 0;   // the silence before the next asking (doubles each time)
+  std::uint64_t block = 0;        // the port's number for the latest asking's line
+  bool inFlight = false;          // that line is not written yet
+  bool written = false;           // the first asking was written
+  std::optional<TProgrammState> shows;  // shown once the line is written (a payment)
 };
 
 // After "reset": which panel got the script, and whether its port may be opened again.

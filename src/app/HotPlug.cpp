@@ -46,6 +46,7 @@ void TBrekGSMDemoMainForm::SetPortDefault() {
       ComPort->OnOpen = [this](TComPortKX*) { OnComPortOpen(); };
       ComPort->OnReceiveData = [this](TComPortKX*) { OnComPortReceiveData(); };
       ComPort->OnDeviceGone = [this](TComPortKX*) { OnComPortGone(); };
+      ComPort->OnWritten = [this](TComPortKX*, std::uint64_t block, bool whole) { OnComPortWritten(block, whole); };
     } catch (const std::exception&) {
       ComPort.reset();
       WriteErrLog("TBrekGSMDemoMainForm.SetPortDefault: Initialization of CommDrv failed");
@@ -60,8 +61,10 @@ void TBrekGSMDemoMainForm::DestroyPort() {
   ComPort.reset();
 }
 
-bool TBrekGSMDemoMainForm::PortOpen() const {
-  return ComPort && ComPort->Active() && ComPort->Status() == kStatusOpened;
+bool TBrekGSMDemoMainForm::PortOpen() const { return ComPort && ComPort->Open(); }
+
+bool TBrekGSMDemoMainForm::PortOpening() const {
+  return ComPort && ComPort->Active() && ComPort->Status() == kStatusOpening;
 }
 
 void TBrekGSMDemoMainForm::OnDeviceChange(const DeviceChangeMessage& message) {
@@ -108,10 +111,12 @@ void TBrekGSMDemoMainForm::LetGoOfPort() {
 void TBrekGSMDemoMainForm::RefreshComPorts(bool connect) {
   Guarded("TBrekGSMDemoMainForm.RefreshComPorts", [&] {
     if (CheckPortsTimer) CheckPortsTimer->SetEnabled(false);
+    ConnectAfterProbe_ = connect;
     FillComPortsList();  // lets go of the port in use when it is no longer listed
     // A removal lets go of the port in use only through a listing that lacks it: one that
-    // failed proves nothing (a lost panel also fails its next write, or hangs up).
-    if (connect && GetTestedPortNumber() != -1 && !PortOpen()) OnConnectButtonClick();
+    // failed proves nothing (a lost panel also fails its next write, or hangs up). The
+    // ports still being probed are not candidates yet: their probe connects.
+    if (connect && !PortOpen() && !PortOpening() && GetTestedPortNumber() != -1) OnConnectButtonClick();
     // Notices of other devices are common, an opening can fail once (a port held for a
     // moment) and a removal notice can be lost: the check never stops.
     if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
@@ -205,7 +210,7 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
   Guarded("TBrekGSMDemoMainForm.CheckComPortsEnabled", [&] {
     // The port in use is ours: probing it would only find it held. It is let go of when it
     // is no longer listed as the panel's (not when the names could not be had at all).
-    std::int32_t inUse = PortOpen() ? ComPort->PortNumber() : DeviceReady ? OpenPortNumber : -1;
+    std::int32_t inUse = PortOpen() || PortOpening() ? ComPort->PortNumber() : DeviceReady ? OpenPortNumber : -1;
     bool found = false;
     for (auto& rec : PortList)
       if (rec->Number == inUse) {
@@ -221,7 +226,7 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
           return rec->Number == Restart_.port && !rec->DeviceName.empty();
         }))
       Restart_.seenGone = true;
-    bool held = false;
+    std::vector<std::int32_t> probe;
     for (auto& rec : PortList) {
       if (rec->Number == inUse) continue;
       // Only the panel's ports are ever used: opening another raises its DTR and RTS (a
@@ -230,9 +235,29 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
       // manager may still probe is left to it first: its commands would cut into ours.
       rec->Enabled = false;
       if (rec->DeviceName.empty() || inUse != -1 || Context_.devices->AwaitsOtherProgram(rec->Number)) continue;
-      rec->Enabled = CommProbe(rec->Number);
-      if (rec->Enabled || held) continue;
-      const PortClaim claim = Context_.devices->ClaimOn(rec->Number);
+      probe.push_back(rec->Number);
+    }
+    const std::uint64_t listing = ++Listing_;
+    if (probe.empty()) {
+      HeldPortReported_ = false;
+      return;
+    }
+    // A device that hangs holds its opening for seconds: probed on the port's thread.
+    if (ComPort)
+      ComPort->Probe(probe, [this, listing, probe](const std::vector<bool>& free) { OnPortsProbed(listing, probe, free); });
+  });
+}
+
+void TBrekGSMDemoMainForm::OnPortsProbed(std::uint64_t listing, const std::vector<std::int32_t>& numbers,
+                                         const std::vector<bool>& free) {
+  Guarded("TBrekGSMDemoMainForm.CheckComPortsEnabled", [&] {
+    if (listing != Listing_) return;  // a newer listing has its own probes coming
+    bool held = false;
+    for (std::size_t i = 0; i < numbers.size() && i < free.size(); ++i) {
+      for (auto& rec : PortList)
+        if (rec->Number == numbers[i]) rec->Enabled = free[i];
+      if (free[i] || held) continue;
+      const PortClaim claim = Context_.devices->ClaimOn(numbers[i]);
       held = claim.held;
       if (held && !HeldPortReported_)  // once while it is held, not at every check
         WriteErrLog("TBrekGSMDemoMainForm.CheckComPortsEnabled: the panel's port " + claim.device +
@@ -240,6 +265,7 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
                     (claim.advice.empty() ? "" : "; " + claim.advice));
     }
     HeldPortReported_ = held;
+    if (ConnectAfterProbe_ && !PortOpen() && !PortOpening() && GetTestedPortNumber() != -1) OnConnectButtonClick();
   });
 }
 
@@ -267,14 +293,14 @@ void TBrekGSMDemoMainForm::OnConnectButtonClick() {
       LetGoOfPort();
       return;
     }
+    if (PortOpening()) return;  // its outcome is still to come
     const std::int32_t n = GetTestedPortNumber();
     if (n == -1 || !ComPort) return;
     try {
       if (ComPort->Active()) ClosePort();
       ComPort->SetPortNumber(n);
       ComPort->SetBaudRate(kConnectBaudRate);
-      ComPort->SetActive(true);
-      if (ComPort->Status() == kStatusOpened) OpenPortNumber = n;
+      ComPort->SetActive(true);  // OnComPortOpen when it opened
     } catch (const std::exception&) {
       ClosePort();
       RefreshComPorts(true);

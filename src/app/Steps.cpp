@@ -30,13 +30,19 @@ unsigned TBrekGSMDemoMainForm::SilenceBoundMs() const {
 
 bool TBrekGSMDemoMainForm::Ask(Step step, const std::string& command) {
   const std::uint64_t now = NowMs();
-  Asked_ = Question{step, Opening_, command, now, now, SilenceBoundMs()};
+  Asked_ = Question{};
+  Asked_.step = step;
+  Asked_.opening = Opening_;
+  Asked_.command = command;
+  Asked_.askedAtMs = Asked_.lastAskAtMs = now;
+  Asked_.askAgainAfterMs = SilenceBoundMs();
   LastCommand = command;
-  // A line that did not go out is asked again like a lost one (before the version is
-  // answered the link is not let go of for it).
-  const bool sent = SendCommand(command);
+  Asked_.block = SendCommand(command);
+  // Its waits start once it is written (a port that is not open writes nothing: at once).
+  Asked_.inFlight = Asked_.block != 0;
+  Asked_.written = !Asked_.inFlight;
   ArmQuestionTimer();
-  return sent && QuestionOpen();
+  return QuestionOpen();
 }
 
 void TBrekGSMDemoMainForm::AskAgain() {
@@ -44,7 +50,8 @@ void TBrekGSMDemoMainForm::AskAgain() {
   Asked_.askAgainAfterMs *= 2;
   if (Asked_.step == Step::AskVersion) SendCommand("");
   LastCommand = Asked_.command;
-  SendCommand(LastCommand);
+  Asked_.block = SendCommand(LastCommand);
+  Asked_.inFlight = Asked_.block != 0;
 }
 
 void TBrekGSMDemoMainForm::Answered() {
@@ -56,8 +63,9 @@ void TBrekGSMDemoMainForm::Answered() {
 void TBrekGSMDemoMainForm::ArmQuestionTimer() {
   if (!QuestionTimer) return;
   QuestionTimer->SetEnabled(false);
-  // A script command's wait is the send-command timer's.
-  if (!QuestionOpen() || Asked_.step == Step::ScriptCommand) return;
+  // A script command's wait is the send-command timer's; a line still with the port is
+  // bounded by the write.
+  if (!QuestionOpen() || Asked_.step == Step::ScriptCommand || Asked_.inFlight) return;
   const std::uint64_t now = NowMs();
   const std::uint64_t quietFrom = std::max(Asked_.lastAskAtMs, LastByteAtMs_);
   std::uint64_t due = quietFrom + (AskedAgain(Asked_.step) ? Asked_.askAgainAfterMs : SilenceBoundMs());
@@ -166,6 +174,7 @@ void TBrekGSMDemoMainForm::OnRestartTimer() {
 
 void TBrekGSMDemoMainForm::ClosePort() {
   Asked_ = Question{};
+  Sent_.clear();
   if (QuestionTimer) QuestionTimer->SetEnabled(false);
   HeldClicks_.clear();
   ReleaseOneShotTimers();

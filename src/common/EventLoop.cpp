@@ -1,8 +1,60 @@
 #include "common/EventLoop.h"
 
+#include <thread>
+
 #include "common/CommonUtils.h"
 
 namespace brek {
+namespace {
+
+class ThreadWorkQueue : public WorkQueue {
+ public:
+  ThreadWorkQueue() : thread_([this] { Run(); }) {}
+  ~ThreadWorkQueue() override {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    more_.notify_all();
+    thread_.join();
+  }
+  void Post(std::function<void()> job) override {
+    {
+      std::lock_guard lock(mutex_);
+      jobs_.push_back(std::move(job));
+    }
+    more_.notify_all();
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock lock(mutex_);
+        more_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;  // stopped, and every job handed over has run
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      try {
+        job();
+      } catch (...) {
+        // A job reports through what it posts; nothing may end the queue's thread.
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable more_;
+  std::deque<std::function<void()>> jobs_;
+  bool stop_ = false;
+  std::thread thread_;  // last: started once the rest is made
+};
+
+}  // namespace
+
+std::unique_ptr<WorkQueue> EventLoop::CreateWorkQueue() { return std::make_unique<ThreadWorkQueue>(); }
 
 void HandleApplicationException(const std::exception& e,
                                 const std::function<void(const std::exception&)>& onException) noexcept {

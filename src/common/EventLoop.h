@@ -26,6 +26,14 @@ class Timer {
   virtual unsigned Interval() const = 0;
 };
 
+// Work that may wait on a device, run one job after another in the order handed over,
+// off the user-interface thread. Destroying it waits for the jobs already handed over.
+class WorkQueue {
+ public:
+  virtual ~WorkQueue() = default;
+  virtual void Post(std::function<void()> job) = 0;
+};
+
 class EventLoop {
  public:
   virtual ~EventLoop() = default;
@@ -44,6 +52,9 @@ class EventLoop {
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
   }
+  // A queue with a thread of its own. A virtual-time loop runs each job as it is handed
+  // over: its clock stands still meanwhile, and the job's outcome, posted, comes later.
+  virtual std::unique_ptr<WorkQueue> CreateWorkQueue();
   // Exceptions that escape a timer, posted call or click go here, never across the event
   // loop; an empty handler restores the default (logged, nothing shown).
   virtual void SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) = 0;

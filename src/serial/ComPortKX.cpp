@@ -17,38 +17,52 @@ std::uint32_t MapBaudRate(std::int32_t value) {
 TComPortKX::TComPortKX(EventLoop& ui, TCommDrvRec& drv) : Ui_(ui), Drv_(drv) {
   Guarded("TComPortKX.Create", [&] {
     Self_ = std::make_shared<TComPortKX*>(this);
-    Drv_.Dcb = DCB{};
-    Drv_.Dcb.DCBlength = 28;
-    Drv_.Dcb.BaudRate = 38400;
-    Drv_.Dcb.Flags = 1;
-    Drv_.Dcb.ByteSize = 8;
-    Drv_.Dcb.Parity = 0;
-    Drv_.Dcb.StopBits = 0;
+    Dcb_ = DCB{};
+    Dcb_.DCBlength = 28;
+    Dcb_.BaudRate = 38400;
+    Dcb_.Flags = 1;
+    Dcb_.ByteSize = 8;
+    Dcb_.Parity = 0;
+    Dcb_.StopBits = 0;
     // Inert with XON/XOFF off, but the system refuses a record where the two are equal.
-    Drv_.Dcb.XonChar = 0x11;
-    Drv_.Dcb.XoffChar = 0x13;
+    Dcb_.XonChar = 0x11;
+    Dcb_.XoffChar = 0x13;
+    PortNumber_ = Drv_.PortNumber;
     InpBufSize_ = DefaultInpBufSize;
-    InpBuf_ = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(InpBufSize_));
+    InpBuf_ = std::shared_ptr<std::uint8_t[]>(new std::uint8_t[static_cast<std::size_t>(InpBufSize_)]);
+    // No thread touches the record yet.
+    Drv_.Dcb = Dcb_;
     Drv_.InpBuf = InpBuf_.get();
     Drv_.InpBufSize = InpBufSize_;
+    DrvRing_ = InpBuf_;
     Drv_.ReceivedBytes = 0;
     Drv_.Stop = false;
     Drv_.OnReceive = [this] { OnReceivedBytes(); };
     Drv_.OnGone = [this] { OnDriverGone(); };
     InpTimer_ = Ui_.CreateTimer(kInpTimerInterval, false, [this] { OnInpTimer(); });
+    Queue_ = Ui_.CreateWorkQueue();
   });
 }
 
 TComPortKX::~TComPortKX() {
   Guarded("TComPortKX.Destroy", [&] {
-    if (Active_) CommClose(Drv_);
+    if (Active_ && Queue_) ClosePort();
+    Queue_.reset();  // what was handed over has run: no reader is left to use the ring
     Drv_.OnReceive = nullptr;
     Drv_.OnGone = nullptr;
     Drv_.InpBuf = nullptr;
     Drv_.InpBufSize = 0;
     Self_.reset();
+    DrvRing_.reset();
     InpBuf_.reset();
     InpTimer_.reset();
+  });
+}
+
+void TComPortKX::PostBack(std::function<void(TComPortKX&)> call) {
+  std::weak_ptr<TComPortKX*> self = Self_;
+  Ui_.PostToUiThread([self, call = std::move(call)] {
+    if (auto alive = self.lock()) call(**alive);
   });
 }
 
@@ -59,62 +73,86 @@ void TComPortKX::SetActive(bool value) {
     if (value)
       OpenPort();
     else
-      CommClose(Drv_);
+      ClosePort();
   });
 }
 
 void TComPortKX::OpenPort() {
-  ++Openings_;
-  if (CommOpen(Drv_)) {
-    Status_ = kStatusOpened;
+  const unsigned opening = ++Openings_;
+  Status_ = kStatusOpening;
+  Queue_->Post([this, opening, number = PortNumber_, dcb = Dcb_, ring = InpBuf_, size = InpBufSize_] {
+    // The driver record is this thread's: the settings and the ring as asked for.
+    Drv_.PortNumber = number;
+    Drv_.Dcb = dcb;
+    DrvRing_ = ring;
+    Drv_.InpBuf = ring.get();
+    Drv_.InpBufSize = size;
+    DrvOpening_ = opening;
+    const bool opened = CommOpen(Drv_);
+    PostBack([opening, opened](TComPortKX& port) { port.Opened(opening, opened); });
+  });
+}
+
+void TComPortKX::Opened(unsigned opening, bool opened) {
+  Guarded("TComPortKX.SetActive", [&] {
+    if (!Active_ || opening != Openings_) return;  // closed or asked again meanwhile
+    Status_ = opened ? kStatusOpened : kStatusFailed;
+    if (!opened) return;
+    // Bytes stored before this word came found the ring shut to the consumer.
+    if (Drv_.ReceivedBytes.load() > 0 && !InpTimer_->Enabled()) InpTimer_->SetEnabled(true);
     if (OnOpen) OnOpen(this);
-  } else {
-    Status_ = kStatusFailed;
-  }
+  });
+}
+
+void TComPortKX::ClosePort() {
+  Queue_->Post([this] {
+    CommClose(Drv_);
+    PostBack([](TComPortKX& port) {
+      if (port.OnClosed) port.OnClosed(&port);
+    });
+  });
 }
 
 template <class Store>
 void TComPortKX::ChangeSetting(bool differs, Store store) {
   if (!differs) return;
   const bool wasActive = Active_;
-  if (wasActive) CommClose(Drv_);
+  if (wasActive) ClosePort();
   store();
   if (wasActive) OpenPort();
 }
 
 void TComPortKX::SetPortNumber(std::int32_t value) {
-  ChangeSetting(value != Drv_.PortNumber, [&] { Drv_.PortNumber = value; });
+  ChangeSetting(value != PortNumber_, [&] { PortNumber_ = value; });
 }
 
 void TComPortKX::SetBaudRate(std::int32_t value) {
-  ChangeSetting(value != BaudRate(), [&] { Drv_.Dcb.BaudRate = MapBaudRate(value); });
+  ChangeSetting(value != BaudRate(), [&] { Dcb_.BaudRate = MapBaudRate(value); });
 }
 
 void TComPortKX::SetByteSize(std::int32_t value) {
-  ChangeSetting(value != Drv_.Dcb.ByteSize, [&] { Drv_.Dcb.ByteSize = static_cast<std::uint8_t>(value & 0xFF); });
+  ChangeSetting(value != Dcb_.ByteSize, [&] { Dcb_.ByteSize = static_cast<std::uint8_t>(value & 0xFF); });
 }
 
 void TComPortKX::SetStopBits(std::int32_t value) {
-  ChangeSetting(value != Drv_.Dcb.StopBits,
-                [&] { Drv_.Dcb.StopBits = static_cast<std::uint8_t>(value >= 0 && value <= 2 ? value : 0); });
+  ChangeSetting(value != Dcb_.StopBits,
+                [&] { Dcb_.StopBits = static_cast<std::uint8_t>(value >= 0 && value <= 2 ? value : 0); });
 }
 
 void TComPortKX::SetParity(std::int32_t value) {
-  ChangeSetting(value != Drv_.Dcb.Parity,
-                [&] { Drv_.Dcb.Parity = static_cast<std::uint8_t>(value >= 0 && value <= 4 ? value : 0); });
+  ChangeSetting(value != Dcb_.Parity,
+                [&] { Dcb_.Parity = static_cast<std::uint8_t>(value >= 0 && value <= 4 ? value : 0); });
 }
 
 void TComPortKX::SetInpBufSize(std::int32_t value) {
   if (value == InpBufSize_) return;
   if (value <= 0) throw ERangeError("TComPortKX: the receive ring needs at least one byte");
-  InpBufSize_ = value;
-  const bool wasActive = Active_;
-  if (wasActive) CommClose(Drv_);  // the reader is gone before the ring is replaced
-  InpBuf_ = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(value));
-  Drv_.InpBuf = InpBuf_.get();
-  Drv_.InpBufSize = value;
-  CommSetQueues(Drv_);
-  if (wasActive) OpenPort();
+  // The old block stays with the port's thread until a new opening replaces it: its reader
+  // ends with the closing asked for here, not before.
+  ChangeSetting(true, [&] {
+    InpBufSize_ = value;
+    InpBuf_ = std::shared_ptr<std::uint8_t[]>(new std::uint8_t[static_cast<std::size_t>(value)]);
+  });
 }
 
 void TComPortKX::SetReceivedBytes(std::int32_t value) {
@@ -136,20 +174,47 @@ void TComPortKX::SetInpBufRead(bool value) {
 }
 
 void TComPortKX::TakeBytes(std::int32_t count) {
-  Guarded("TComPortKX.SetReceivedBytes", [&] { CommTakeBytes(Drv_, count); });
+  Guarded("TComPortKX.SetReceivedBytes", [&] {
+    if (Open()) CommTakeBytes(Drv_, count);
+  });
 }
 
 void TComPortKX::RestartAtRingStart() {
   Guarded("TComPortKX.StartInInpBuf", [&] { CommRingRestart(Drv_); });
 }
 
-bool TComPortKX::PutBlock(const std::uint8_t* bytes, std::int32_t count) {
-  bool whole = true;
+std::uint64_t TComPortKX::PutBlock(const std::uint8_t* bytes, std::int32_t count) {
+  std::uint64_t number = 0;
   Guarded("TComPortKX.PutBlock", [&] {
-    if (count <= 0 || !Active_ || Status_ != kStatusOpened || Drv_.Handle == INVALID_HANDLE_VALUE) return;
-    whole = CommWrite(Drv_.Handle, bytes, static_cast<std::uint32_t>(count)) == static_cast<std::uint32_t>(count);
+    if (count <= 0 || !Open()) return;
+    std::vector<std::uint8_t> block(bytes, bytes + count);
+    number = ++Blocks_;
+    Queue_->Post([this, block = std::move(block), number, opening = Openings_] {
+      bool whole = false;
+      if (FailedOpening_ != opening || number > SkipThrough_) {
+        const auto size = static_cast<std::uint32_t>(block.size());
+        whole = CommWrite(Drv_.Handle, block.data(), size) == size;
+        if (!whole) {
+          FailedOpening_ = opening;
+          SkipThrough_ = Blocks_.load();
+        }
+      }
+      PostBack([number, opening, whole](TComPortKX& port) {
+        Guarded("TComPortKX.PutBlock", [&] {
+          if (port.Active_ && port.Openings_ == opening && port.OnWritten) port.OnWritten(&port, number, whole);
+        });
+      });
+    });
   });
-  return whole;
+  return number;
+}
+
+void TComPortKX::Probe(std::vector<std::int32_t> numbers, std::function<void(const std::vector<bool>&)> done) {
+  Queue_->Post([this, numbers = std::move(numbers), done = std::move(done)] {
+    std::vector<bool> free;
+    for (std::int32_t n : numbers) free.push_back(CommProbe(n));
+    PostBack([free = std::move(free), done](TComPortKX&) { done(free); });
+  });
 }
 
 void TComPortKX::OnReceivedBytes() {
@@ -175,14 +240,8 @@ void TComPortKX::OnReceivedBytes() {
 
 void TComPortKX::OnDriverGone() {
   Guarded("TComPortKX.OnDriverGone", [&] {
-    std::weak_ptr<TComPortKX*> self = Self_;
-    const unsigned opening = Openings_.load();
-    Ui_.PostToUiThread([self, opening] {
-      auto alive = self.lock();
-      if (!alive) return;
-      TComPortKX* port = *alive;
-      if (port->Active_ && port->Status_ == kStatusOpened && port->Openings_ == opening && port->OnDeviceGone)
-        port->OnDeviceGone(port);
+    PostBack([opening = DrvOpening_.load()](TComPortKX& port) {
+      if (port.Open() && port.Openings_ == opening && port.OnDeviceGone) port.OnDeviceGone(&port);
     });
   });
 }

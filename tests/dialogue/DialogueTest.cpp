@@ -120,6 +120,8 @@ TEST_F(Dialogue, PaymentButtonsSwitchTheSituation) {
   LoadDemo();
   const std::size_t before = Commands().size();
   window.MoneyLittleButton.Click();
+  EXPECT_EQ(form->CurrentState, psDemoLoaded) << "shown once the panel has the line";
+  ui->RunPosted();
   EXPECT_EQ(form->CurrentState, psMoneyLittle);
   EXPECT_FALSE(window.MoneyLittleButton.Enabled());
   window.MoneyOffButton.Click();
@@ -489,6 +491,7 @@ TEST_F(Dialogue, ACommandThatDidNotGoOutWholeLosesTheLinkAndIsNeverShownDone) {
   Connect();
   panel->Unplug(false);  // gone, and no notice yet: the port takes nothing
   window.StartDemoButton.Click();
+  ui->RunPosted();
   const auto log = ProgramErrorLog();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_NE(log[0].find("TBrekGSMDemoMainForm.SendCommand: \"ftdef\" did not go out whole"), std::string::npos)
@@ -502,6 +505,7 @@ TEST_F(Dialogue, ACommandThatDidNotGoOutWholeLosesTheLinkAndIsNeverShownDone) {
   LoadDemo();
   panel->Unplug(false);
   window.MoneyOffButton.Click();
+  ui->RunPosted();
   EXPECT_EQ(form->CurrentState, psWaitConnect);
   EXPECT_FALSE(window.MoneyOffButton.Enabled());
 }

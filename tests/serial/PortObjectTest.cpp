@@ -17,6 +17,7 @@ class PortObject : public Sandbox {
   void SetUp() override {
     Sandbox::SetUp();
     ui = std::make_unique<VirtualToolkit>();
+    ui->threadedWork = true;  // the port's own thread, as in the programs
     RegisterPortDevice(kPort, pty.Path());
     port = std::make_unique<TComPortKX>(*ui, drv);
     port->OnOpen = [this](TComPortKX* sender) {
@@ -27,6 +28,7 @@ class PortObject : public Sandbox {
       EXPECT_EQ(sender, port.get());
       receivedAtEvent.push_back(port->ReceivedBytes());
     };
+    port->OnWritten = [this](TComPortKX*, std::uint64_t block, bool whole) { written.emplace_back(block, whole); };
   }
   void TearDown() override {
     port.reset();
@@ -38,7 +40,15 @@ class PortObject : public Sandbox {
     port->SetPortNumber(kPort);
     port->SetBaudRate(115200);
     port->SetActive(true);
+    Settle();
     ASSERT_EQ(port->Status(), kStatusOpened);
+  }
+  // What was asked of the port's thread so far has run and its outcomes were raised: the
+  // jobs run in order, and so are their outcomes posted.
+  void Settle() {
+    bool done = false;
+    port->Probe({}, [&](const std::vector<bool>&) { done = true; });
+    ASSERT_TRUE(ui->RunUntil([&] { return done; }));
   }
   // Waits in real time for the reader's notice to be posted, then lets virtual time run.
   void DeliverAfter(std::int32_t expectBytes) {
@@ -53,6 +63,7 @@ class PortObject : public Sandbox {
   std::unique_ptr<TComPortKX> port;
   int opens = 0;
   std::vector<std::int32_t> receivedAtEvent;
+  std::vector<std::pair<std::uint64_t, bool>> written;
 };
 
 TEST_F(PortObject, CreationDefaults) {
@@ -93,6 +104,8 @@ TEST_F(PortObject, SettersMapTheirValues) {
 TEST_F(PortObject, FailedOpeningKeepsActiveAndRetriesOnlyAfterAClose) {
   port->SetPortNumber(999);
   port->SetActive(true);
+  EXPECT_EQ(port->Status(), kStatusOpening);
+  Settle();
   EXPECT_TRUE(port->Active());
   EXPECT_EQ(port->Status(), kStatusFailed);
   EXPECT_EQ(opens, 0);
@@ -100,11 +113,14 @@ TEST_F(PortObject, FailedOpeningKeepsActiveAndRetriesOnlyAfterAClose) {
   port->SetActive(true);  // already Active: nothing happens
   EXPECT_EQ(port->Status(), kStatusFailed);
   port->SetActive(false);  // closes nothing, raises nothing
+  Settle();
   EXPECT_EQ(port->Status(), kStatusFailed);
   port->SetActive(true);
+  Settle();
   EXPECT_EQ(port->Status(), kStatusOpened);
   EXPECT_EQ(opens, 1);
   port->SetActive(false);
+  Settle();
   EXPECT_EQ(port->Status(), kStatusOpened) << "closing leaves the status";
   UnregisterPortDevice(999);
 }
@@ -115,9 +131,12 @@ TEST_F(PortObject, ChangingASettingWhileOpenReopensAndRaisesOnOpenAgain) {
   port->SetBaudRate(115200);  // the same value: nothing
   EXPECT_EQ(opens, 1);
   port->SetBaudRate(57600);
+  Settle();
   EXPECT_EQ(opens, 2);
   EXPECT_EQ(port->Status(), kStatusOpened);
+  EXPECT_EQ(drv.Dcb.BaudRate, 57600u) << "the opening took the setting";
   port->SetPortNumber(999);  // reopens on a port that is not there
+  Settle();
   EXPECT_EQ(port->Status(), kStatusFailed);
   EXPECT_TRUE(port->Active());
 }
@@ -127,6 +146,8 @@ TEST_F(PortObject, ChangingTheRingSizeWhileOpenReopensWithTheNewRing) {
   pty.Write("abc");
   ASSERT_TRUE(WaitFor([&] { return port->ReceivedBytes() == 3; }));
   port->SetInpBufSize(32768);
+  EXPECT_EQ(port->ReceivedBytes(), 0) << "nothing to read while the opening is under way";
+  Settle();
   EXPECT_EQ(port->InpBufSize(), 32768);
   EXPECT_EQ(drv.InpBufSize, 32768);
   EXPECT_EQ(drv.InpBuf, port->InpBuf());
@@ -164,10 +185,14 @@ TEST_F(PortObject, ANoticeThatCouldNotBePostedDoesNotSilenceTheNextOne) {
       VirtualToolkit::PostToUiThread(std::move(call));
     }
   } loop;
+  loop.refused = true;  // the opening's word goes through
   TComPortKX refusing(loop, drv);
   refusing.OnReceiveData = [&](TComPortKX*) { receivedAtEvent.push_back(refusing.ReceivedBytes()); };
   refusing.SetPortNumber(kPort);
   refusing.SetActive(true);
+  loop.RunPosted();
+  ASSERT_TRUE(refusing.Open());
+  loop.refused = false;
   pty.Write("a");
   ASSERT_TRUE(WaitFor([&] { return !ErrorLog().empty(); }));
   pty.Write("b");
@@ -185,14 +210,17 @@ TEST_F(PortObject, AnEventAfterTheCloseFindsAnEmptyRing) {
   ui->Advance(10);
   ASSERT_EQ(receivedAtEvent.size(), 1u);
   EXPECT_EQ(receivedAtEvent[0], 0);
+  Settle();
 }
 
 TEST_F(PortObject, PutBlockWritesAndAClosedPortWritesNothing) {
   const std::uint8_t bytes[] = {'V', 'E', 'R', 'S', 'I', 'O', 'N', '?', '\r', '\n'};
-  port->PutBlock(bytes, 10);  // closed: nothing, no error
+  EXPECT_EQ(port->PutBlock(bytes, 10), 0u);  // closed: nothing, no error
   Open();
-  port->PutBlock(bytes, 10);
+  const std::uint64_t first = port->PutBlock(bytes, 10);
   EXPECT_EQ(pty.ReadAvailable(500), "VERSION?\r\n");
+  Settle();
+  EXPECT_EQ(written, (std::vector<std::pair<std::uint64_t, bool>>{{first, true}}));
   EXPECT_TRUE(ErrorLog().empty());
   // The device hangs up: its word comes on the user-interface thread, once; a write fails.
   int gone = 0;
@@ -204,7 +232,9 @@ TEST_F(PortObject, PutBlockWritesAndAClosedPortWritesNothing) {
   EXPECT_TRUE(ui->RunUntil([&] { return gone > 0; }));
   ui->RunUntil([] { return false; }, 300);
   EXPECT_EQ(gone, 1);
-  EXPECT_FALSE(port->PutBlock(bytes, 10));
+  const std::uint64_t second = port->PutBlock(bytes, 10);
+  Settle();
+  EXPECT_EQ(written.back(), std::make_pair(second, false));
 }
 
 TEST_F(PortObject, TheConsumersTakeMovesTheRingFront) {
@@ -224,6 +254,7 @@ TEST_F(PortObject, AnExceptionFromTheOpenEventIsLoggedUnderSetActive) {
   port->OnOpen = [](TComPortKX*) { throw std::runtime_error("handler failed"); };
   port->SetPortNumber(kPort);
   port->SetActive(true);
+  Settle();
   const auto log = ErrorLog();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("TComPortKX.SetActive. Exception std::runtime_error. Exception message: handler failed"),

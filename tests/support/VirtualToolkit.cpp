@@ -50,6 +50,14 @@ std::unique_ptr<Timer> VirtualToolkit::CreateTimer(unsigned intervalMs, bool ena
   return timer;
 }
 
+std::unique_ptr<WorkQueue> VirtualToolkit::CreateWorkQueue() {
+  struct Inline : WorkQueue {
+    void Post(std::function<void()> job) override { job(); }
+  };
+  if (threadedWork) return Toolkit::CreateWorkQueue();
+  return std::make_unique<Inline>();
+}
+
 void VirtualToolkit::PostToUiThread(std::function<void()> call) { posted_.Push(std::move(call)); }
 
 void VirtualToolkit::Sleep(unsigned ms) {

@@ -31,6 +31,9 @@ class VirtualToolkit : public Toolkit {
   void ProcessMessagesFor(unsigned ms) override;
   std::uint64_t TickMs() const override { return now_; }
   void ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+  // Jobs run as handed over (virtual time stands still meanwhile), or with threadedWork on a
+  // thread of their own as in the programs.
+  std::unique_ptr<WorkQueue> CreateWorkQueue() override;
   void ShowMainWindow() override { shown = true; }
   void CloseMainWindow() override { closed = true; }
   void SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) override {
@@ -50,6 +53,7 @@ class VirtualToolkit : public Toolkit {
   LocalDateTime Now() const;
   std::size_t LiveTimers() const;
 
+  bool threadedWork = false;
   bool shown = false;
   bool closed = false;
   std::vector<MessageBox> messageBoxes;

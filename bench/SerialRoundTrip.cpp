@@ -84,6 +84,10 @@ int main(int argc, char** argv) {
     if (line) got = true;
   };
   port.SetActive(true);
+  QElapsedTimer opening;
+  opening.start();
+  while (port.Status() == brek::kStatusOpening && opening.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
   if (port.Status() != brek::kStatusOpened) {
     std::printf("could not open the pty\n");
     return 1;

@@ -25,7 +25,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'support'))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
 from common import OpenCounter, lines, run_scenarios, script_commands, wait_for  # noqa: E402
-from demo import END, START, Program, Xvfb, traffic, walk_through  # noqa: E402
+from demo import END, START, Program, WindowPing, Xvfb, traffic, walk_through  # noqa: E402
 from subject import Subject  # noqa: E402
 
 SUBJECT, PANEL_SIM, SERIAL_TESTS = sys.argv[1:4]
@@ -33,6 +33,8 @@ SUBJECT, PANEL_SIM, SERIAL_TESTS = sys.argv[1:4]
 WINE_CHECKS, WINE_PREFIX = os.environ.get('BREK_WINE_CHECKS'), os.environ.get('BREK_WINE_PREFIX')
 WINE_PROGRAM = os.environ.get('BREK_WINE_PROGRAM')  # the Windows program (windows_program)
 WANTED = sys.argv[4:]
+# The Linux program itself, built beside the hot-plug subject.
+LINUX_PROGRAM = os.path.join(os.path.dirname(SUBJECT), '..', 'src', 'app', 'BrekGSMDemo')
 WAITING, CONNECTED, LOADING, LOADED = 0, 2, 3, 4
 GADGETS = '/sys/kernel/config/usb_gadget'
 TIOCEXCL = 0x540C
@@ -549,6 +551,76 @@ def first_heard(c, mark, text, timeout):
 XVFB = []
 
 
+def guest_display():
+    """The guest's one X server (a second one did not start in 20 s under TCG)."""
+    if not os.access('/tmp', os.W_OK):
+        # Xvfb's socket needs a writable /tmp; an overlay keeps the host's /tmp (a checkout
+        # may live there) in sight.
+        for d in ('tmp-upper', 'tmp-work'):
+            os.makedirs(f'/run/{d}', exist_ok=True)
+        subprocess.run(['mount', '-t', 'overlay', 'overlay', '-o',
+                        'lowerdir=/tmp,upperdir=/run/tmp-upper,workdir=/run/tmp-work', '/tmp'], check=True)
+    if not XVFB:
+        XVFB.append(Xvfb())
+    return XVFB[0].display
+
+
+def fill_the_panels_buffers(panel):
+    """A panel whose firmware hangs takes nothing; the gadget's side would take tens of
+    kilobytes first. Its side is held unread and the host's writes fill every buffer on the
+    way; the descriptor stays open (a close would wait for the output) until the unplug."""
+    panel.serve()
+    panel.sim.kill()
+    fd = os.open(panel.gadget.node(), os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    raw(fd)
+    block, taken, since = b'A' * 4096, 0, time.monotonic()
+    while time.monotonic() < since + 2:  # nothing taken for 2 s: full
+        try:
+            taken += os.write(fd, block)
+            since = time.monotonic()
+        except BlockingIOError:
+            time.sleep(0.05)
+    return fd, taken
+
+
+def stalled_panel(c, panel, program, link=lambda node: None):
+    """The program beside a plugged panel that reads nothing, for 30 s, its window pinged every
+    0.3 s; pulled at the end, the only end of a stall. link names the node for the program."""
+    panel.gadget.plug()
+    fd = None
+    try:
+        fd, taken = fill_the_panels_buffers(panel)
+        link(panel.gadget.node())
+        ping, times, end = WindowPing(program.display, program.window), [], time.monotonic() + 30
+        while time.monotonic() < end:
+            took = ping.once(10)
+            times.append(10000 if took is None else took)
+            time.sleep(0.3)
+        ping.close()
+    finally:
+        panel.unplug()
+        if fd is not None:
+            os.close(fd)
+    sent, worst = sum(d == 'OUT' for d, _ in program.traffic()), max(times)
+    c.figures += [f'stalled panel: the window answered within {worst:.0f} ms at worst',
+                  f'{len(times)} pings, median {statistics.median(times):.1f} ms; {taken} bytes filled the panel\'s '
+                  f'side first; the program wrote {sent} lines meanwhile']
+    check(len(times) >= 50 and sent >= 2, f'{len(times)} pings, {sent} lines written')
+    check(worst < 1000, f'the window answered within {worst:.0f} ms at worst')
+
+
+def stalled_panel_linux(c, panel, other):
+    panel.unplug()
+    display, folder = guest_display(), tempfile.mkdtemp(prefix='brek-linux-', dir='/run/tmp')
+    program = Program(LINUX_PROGRAM, folder, display,
+                      env=dict(os.environ, DISPLAY=display, XDG_RUNTIME_DIR=folder, QT_QPA_PLATFORM='xcb'))
+    try:
+        program.wait_window(120)
+        stalled_panel(c, panel, program)
+    finally:
+        program.close()
+
+
 class WindowsProgram:
     """The Windows program itself under Wine on the real tty, its window on an Xvfb in the
     guest; the panel declared in the device registry on COM5, a link that follows the
@@ -558,13 +630,7 @@ class WindowsProgram:
         check(WINE_PROGRAM and WINE_PREFIX, 'BREK_WINE_PROGRAM and BREK_WINE_PREFIX name the Windows build')
         self.c, self.panel, self.follow = c, panel, True
         prefix = wine_prefix()
-        if not os.access('/tmp', os.W_OK):
-            # Xvfb's socket needs a writable /tmp; an overlay keeps the host's /tmp (a checkout
-            # may live there) in sight.
-            for d in ('tmp-upper', 'tmp-work'):
-                os.makedirs(f'/run/{d}', exist_ok=True)
-            subprocess.run(['mount', '-t', 'overlay', 'overlay', '-o',
-                            'lowerdir=/tmp,upperdir=/run/tmp-upper,workdir=/run/tmp-work', '/tmp'], check=True)
+        display = guest_display()
         self.com5 = f'{prefix}/dosdevices/com5'
         panel.on_plug = lambda node: self.link(node if self.follow else '/dev/brek-none')
         panel.unplug()
@@ -572,12 +638,10 @@ class WindowsProgram:
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
         self.server = open(os.path.join(c.dir, 'wineserver.out'), 'w')
         subprocess.run(['wineserver', '-p'], env=self.env, check=True, stdout=self.server, stderr=self.server)
-        if not XVFB:
-            XVFB.append(Xvfb())  # one for the guest's life: a second one did not start in 20 s under TCG
         folder = tempfile.mkdtemp(prefix='brek-win-', dir='/run/tmp')  # started from the 9p share it dies
         started = time.monotonic()
-        self.program = Program(WINE_PROGRAM, folder, XVFB[0].display, launcher=('wine',),
-                               env=dict(self.env, DISPLAY=XVFB[0].display), path=lambda p: 'Z:' + p.replace('/', '\\'))
+        self.program = Program(WINE_PROGRAM, folder, display, launcher=('wine',),
+                               env=dict(self.env, DISPLAY=display), path=lambda p: 'Z:' + p.replace('/', '\\'))
         self.program.wait_window(400)
         c.figures.append(f'the Windows program\'s window under Wine in {time.monotonic() - started:.0f} s')
 
@@ -626,6 +690,14 @@ def windows_program(c, panel, other):
         check(panel.restarts == 2, f'two restarts, saw {panel.restarts}')
         check(w.program.error_log() == '', 'error log: ' + w.program.error_log())
         c.figures += [f'{k}: {v:.0f} ms' for k, v in figures.items()]
+    finally:
+        w.close()
+
+
+def stalled_panel_windows(c, panel, other):
+    w = WindowsProgram(c, panel)
+    try:
+        stalled_panel(c, panel, w.program, link=w.link)  # named once full: every line it writes stalls
     finally:
         w.close()
 
@@ -717,8 +789,8 @@ def windows_and_linux_in_turns(c, panel, other):
 
 
 SCENARIOS = [found_by_identity_and_a_whole_demonstration, a_panel_that_loses_its_first_line, cable_pulled_at_ten_points,
-             a_panel_that_stops_reading, held_by_another_process, modemmanager]
-EXTRA = [soak, windows_driver, windows_program, windows_and_linux_in_turns]  # by name only
+             a_panel_that_stops_reading, held_by_another_process, modemmanager, stalled_panel_linux]
+EXTRA = [soak, windows_driver, windows_program, windows_and_linux_in_turns, stalled_panel_windows]  # by name only
 
 
 def main():

@@ -85,7 +85,17 @@ struct Port {
 
   Port() {
     port.OnReceiveData = [this](TComPortKX*) { Take(); };
+    port.OnWritten = [this](TComPortKX*, std::uint64_t block, bool whole) { written = {block, whole}; };
   }
+
+  // The write runs as it is handed over; whether it was written whole comes posted.
+  bool Put(const std::string& bytes) {
+    const std::uint64_t block =
+        port.PutBlock(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
+    ui.RunPosted();
+    return block != 0 && written == std::make_pair(block, true);
+  }
+  std::pair<std::uint64_t, bool> written;
 
   // Everything in the ring, split into lines at CR LF.
   void Take() {
@@ -104,12 +114,13 @@ struct Port {
     port.SetPortNumber(number);
     port.SetBaudRate(115200);
     port.SetActive(true);
+    ui.RunPosted();  // the opening ran as asked: its outcome is posted
     return port.Status() == kStatusOpened;
   }
 
   bool Send(const std::string& line) {
     const std::string bytes = line + "\r\n";
-    return port.PutBlock(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
+    return Put(bytes);
   }
 
   // The next line, or "" after timeoutMs; *ms is how long it took.
@@ -312,7 +323,7 @@ int main(int argc, char** argv) {
     const auto stallStart = Clock::now();
     while (whole && MsSince(stallStart) < 30000) {
       const auto t = Clock::now();
-      whole = q.port.PutBlock(reinterpret_cast<const std::uint8_t*>(block.data()), static_cast<std::int32_t>(block.size()));
+      whole = q.Put(block);
       lastMs = MsSince(t);
       if (whole) taken += block.size();
     }

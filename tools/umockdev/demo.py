@@ -10,6 +10,7 @@ private Xvfb, the buttons are clicked for you through the whole demonstration an
 screenshot of every state is left in DIR.
 """
 import argparse
+import ctypes
 import glob
 import os
 import re
@@ -82,6 +83,70 @@ class Xvfb:
         if self.proc:
             self.proc.terminate()
             self.proc.wait()
+
+
+class XClientMessage(ctypes.Structure):
+    _fields_ = [('type', ctypes.c_int), ('serial', ctypes.c_ulong), ('send_event', ctypes.c_int),
+                ('display', ctypes.c_void_p), ('window', ctypes.c_ulong), ('message_type', ctypes.c_ulong),
+                ('format', ctypes.c_int), ('l', ctypes.c_long * 5)]
+
+
+class XEvent(ctypes.Union):
+    _fields_ = [('type', ctypes.c_int), ('xclient', XClientMessage), ('pad', ctypes.c_long * 24)]
+
+
+class WindowPing:
+    """A window manager's ping (_NET_WM_PING) to a top-level window: the program answers it on
+    its user-interface thread, so the time to the answer is how long that thread was busy."""
+    CLIENT_MESSAGE, STRUCTURE_NOTIFY, SUBSTRUCTURE_NOTIFY = 33, 1 << 17, 1 << 19
+
+    def __init__(self, display, window):
+        self.x = ctypes.CDLL('libX11.so.6')
+        self.x.XOpenDisplay.restype = ctypes.c_void_p
+        self.x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        for f in ('XDefaultRootWindow', 'XInternAtom'):
+            getattr(self.x, f).restype = ctypes.c_ulong
+        self.x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self.x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        self.x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        self.x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+        for f in ('XFlush', 'XPending', 'XConnectionNumber', 'XCloseDisplay'):
+            getattr(self.x, f).argtypes = [ctypes.c_void_p]
+        self.x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        self.d = self.x.XOpenDisplay(display.encode())
+        if not self.d:
+            raise RuntimeError(f'no X display {display}')
+        self.window = int(window)
+        self.root = self.x.XDefaultRootWindow(self.d)
+        self.protocols = self.x.XInternAtom(self.d, b'WM_PROTOCOLS', 0)
+        self.ping = self.x.XInternAtom(self.d, b'_NET_WM_PING', 0)
+        # The answer goes to the root window, for whoever listens there.
+        self.x.XSelectInput(self.d, self.root, self.STRUCTURE_NOTIFY | self.SUBSTRUCTURE_NOTIFY)
+        self.stamp = 0
+
+    def once(self, timeout):
+        """Milliseconds to the answer, or None when none came within timeout seconds."""
+        self.stamp += 1
+        e = XEvent()
+        e.xclient.type, e.xclient.window, e.xclient.message_type, e.xclient.format = (
+            self.CLIENT_MESSAGE, self.window, self.protocols, 32)
+        e.xclient.l[0], e.xclient.l[1], e.xclient.l[2] = self.ping, self.stamp, self.window
+        sent = time.monotonic()
+        self.x.XSendEvent(self.d, self.window, 0, 0, ctypes.byref(e))
+        self.x.XFlush(self.d)
+        while time.monotonic() < sent + timeout:
+            if not self.x.XPending(self.d):
+                select.select([self.x.XConnectionNumber(self.d)], [], [], 0.005)
+                continue
+            self.x.XNextEvent(self.d, ctypes.byref(e))
+            c = e.xclient
+            if e.type == self.CLIENT_MESSAGE and c.message_type == self.protocols and c.l[0] == self.ping \
+                    and c.l[1] == self.stamp:
+                return (time.monotonic() - sent) * 1000
+        return None
+
+    def close(self):
+        self.x.XCloseDisplay(self.d)
 
 
 class Program:

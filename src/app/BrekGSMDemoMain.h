@@ -111,8 +111,8 @@ class TBrekGSMDemoMainForm {
   void FillFriendlyNames();
   std::string GetDeviceName(const std::vector<std::string>& set, std::size_t index);
   void CheckComPortsEnabled();
-  // The probes of a listing's panel ports came back (off the user-interface thread).
-  void OnPortsProbed(std::uint64_t listing, const std::vector<std::int32_t>& numbers, const std::vector<bool>& free);
+  // The probes of the panel ports came back (made off the user-interface thread).
+  void OnPortsProbed(const std::vector<std::int32_t>& numbers, const std::vector<bool>& free);
   std::int32_t GetTestedPortNumber();
 
   // The program's folder, with its trailing separator.
@@ -171,6 +171,8 @@ class TBrekGSMDemoMainForm {
   bool HoldClick(TButton& button);
   void SerialNumberAnswered(const std::string& value);
   void BeginRestart();
+  // "reset" reached the panel: the script is written, its restart and completion follow.
+  void ResetWritten();
   void EndRestartWait();
   void FinishCompletion();
   bool ReopenAllowed() const;
@@ -186,6 +188,8 @@ class TBrekGSMDemoMainForm {
   void DestroyPort();
   bool PortOpen() const;  // the port object holds an opened port
   bool PortOpening() const;  // an opening is under way
+  std::int32_t PortInUse() const;  // the number of the port open, opening or ready; -1 when none
+  void ProbeNextPorts();
   void HandleVersionReply(const std::string& line);
   void DispatchLine();
   bool IsLateScriptReply(const std::string& upperLine) const;
@@ -228,7 +232,10 @@ class TBrekGSMDemoMainForm {
   std::optional<std::pair<TProgrammState, std::int32_t>> Shown_;
   std::string ProgramFolder_;
   std::vector<char> NameBuffer_;  // the device-name list
-  std::uint64_t Listing_ = 0;      // one per listing: probes of an older one are stale
+  // One probe at a time: a device that hangs holds each for seconds, and the checks must not
+  // queue up behind it. A listing made meanwhile is probed once the answers are in.
+  bool ProbeOut_ = false;
+  std::vector<std::int32_t> ProbeNext_;
   bool ConnectAfterProbe_ = false;  // the listing being probed may connect
   std::deque<std::pair<std::uint64_t, std::string>> Sent_;  // lines handed to the port, not yet written
   std::unique_ptr<Timer> StartProgramTimer_;

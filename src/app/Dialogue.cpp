@@ -96,14 +96,18 @@ void TBrekGSMDemoMainForm::OnComPortWritten(std::uint64_t block, bool whole) {
       ArmQuestionTimer();
     }
     if (whole && SameText(text, "RESET")) {
-      // The script is written; what is left is the panel's restart and the completion.
-      ScriptRunning = false;
-      BeginRestart();
-      ShowScriptProgress();
-      OnConnectButtonClick();
+      ResetWritten();
+      OnConnectButtonClick();  // lets go of the port: the panel restarts
       if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
     }
   });
+}
+
+void TBrekGSMDemoMainForm::ResetWritten() {
+  // The script is written; what is left is the panel's restart and the completion.
+  ScriptRunning = false;
+  BeginRestart();
+  ShowScriptProgress();
 }
 
 std::string TBrekGSMDemoMainForm::Bytes2String(const std::uint8_t* bytes, std::size_t count) {
@@ -347,6 +351,10 @@ void TBrekGSMDemoMainForm::NewString(const std::string& line) {
         const std::string key = Asked_.command.substr(0, Asked_.command.find('='));
         if (line == "OK" || line == "UNKNOWN_COMMAND" || ContainsTextNoCase(line, "value error") ||
             ContainsTextNoCase(line, key)) {
+          if (Asked_.shows && Asked_.inFlight) {  // answered before the port said written: it arrived
+            CurrentState = *Asked_.shows;
+            ShowCurrentState();
+          }
           const Step step = Asked_.step;
           Answered();
           AfterPlainStep(step);
@@ -459,7 +467,7 @@ void TBrekGSMDemoMainForm::NextCommandFromList() {
     if (CommandsList && CommandsList->GetNextCommand(LastCommand, ReplyKey)) {
       ScriptSent_.emplace_back(UpperCase(LastCommand), UpperCase(ReplyKey));
       ArrivedAtSend_ = ComPort ? ComPort->BytesArrived() : 0;
-      // Not after "reset" (the restart's own waits follow), nor when the link was lost.
+      // Not when the link was lost (after "reset" its tick finds the script ended).
       const bool asked = Ask(Step::ScriptCommand, LastCommand);
       ShowScriptProgress();
       if (asked && SendCommandTimer) SendCommandTimer->SetEnabled(true);

@@ -92,6 +92,10 @@ void TBrekGSMDemoMainForm::OnComPortGone() {
 }
 
 void TBrekGSMDemoMainForm::LetGoOfPort() {
+  // "reset" handed to the port and the panel gone before the word that it was written: it
+  // restarts (a removal notice can come before that word).
+  if (ScriptRunning && std::any_of(Sent_.begin(), Sent_.end(), [](const auto& s) { return SameText(s.second, "RESET"); }))
+    ResetWritten();
   const bool scriptCut = ScriptRunning;  // "reset" ends the script before it lets go
   ClosePort();
   Restart_.back = false;  // a panel lost during the completion is waited for again
@@ -210,7 +214,7 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
   Guarded("TBrekGSMDemoMainForm.CheckComPortsEnabled", [&] {
     // The port in use is ours: probing it would only find it held. It is let go of when it
     // is no longer listed as the panel's (not when the names could not be had at all).
-    std::int32_t inUse = PortOpen() || PortOpening() ? ComPort->PortNumber() : DeviceReady ? OpenPortNumber : -1;
+    std::int32_t inUse = PortInUse();
     bool found = false;
     for (auto& rec : PortList)
       if (rec->Number == inUse) {
@@ -237,25 +241,35 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
       if (rec->DeviceName.empty() || inUse != -1 || Context_.devices->AwaitsOtherProgram(rec->Number)) continue;
       probe.push_back(rec->Number);
     }
-    const std::uint64_t listing = ++Listing_;
-    if (probe.empty()) {
-      HeldPortReported_ = false;
-      return;
-    }
-    // A device that hangs holds its opening for seconds: probed on the port's thread.
-    if (ComPort)
-      ComPort->Probe(probe, [this, listing, probe](const std::vector<bool>& free) { OnPortsProbed(listing, probe, free); });
+    if (probe.empty()) HeldPortReported_ = false;
+    ProbeNext_ = std::move(probe);
+    ProbeNextPorts();
   });
 }
 
-void TBrekGSMDemoMainForm::OnPortsProbed(std::uint64_t listing, const std::vector<std::int32_t>& numbers,
-                                         const std::vector<bool>& free) {
+std::int32_t TBrekGSMDemoMainForm::PortInUse() const {
+  return PortOpen() || PortOpening() ? ComPort->PortNumber() : DeviceReady ? OpenPortNumber : -1;
+}
+
+void TBrekGSMDemoMainForm::ProbeNextPorts() {
+  // A device that hangs holds its opening for seconds: probed on the port's thread. Nothing
+  // is probed while a port is in use (its own would only be found held).
+  if (ProbeOut_ || ProbeNext_.empty() || !ComPort || PortInUse() != -1) return;
+  ProbeOut_ = true;
+  std::vector<std::int32_t> probed;
+  probed.swap(ProbeNext_);
+  ComPort->Probe(probed, [this, probed](const std::vector<bool>& free) { OnPortsProbed(probed, free); });
+}
+
+void TBrekGSMDemoMainForm::OnPortsProbed(const std::vector<std::int32_t>& numbers, const std::vector<bool>& free) {
   Guarded("TBrekGSMDemoMainForm.CheckComPortsEnabled", [&] {
-    if (listing != Listing_) return;  // a newer listing has its own probes coming
+    ProbeOut_ = false;
+    if (PortInUse() != -1) return;
     bool held = false;
     for (std::size_t i = 0; i < numbers.size() && i < free.size(); ++i) {
+      // The answers go to the ports as listed now (a later listing may have come meanwhile).
       for (auto& rec : PortList)
-        if (rec->Number == numbers[i]) rec->Enabled = free[i];
+        if (rec->Number == numbers[i] && !rec->DeviceName.empty()) rec->Enabled = free[i];
       if (free[i] || held) continue;
       const PortClaim claim = Context_.devices->ClaimOn(numbers[i]);
       held = claim.held;
@@ -265,8 +279,9 @@ void TBrekGSMDemoMainForm::OnPortsProbed(std::uint64_t listing, const std::vecto
                     (claim.advice.empty() ? "" : "; " + claim.advice));
     }
     HeldPortReported_ = held;
-    if (ConnectAfterProbe_ && !PortOpen() && !PortOpening() && GetTestedPortNumber() != -1) OnConnectButtonClick();
+    if (ConnectAfterProbe_ && GetTestedPortNumber() != -1) OnConnectButtonClick();
   });
+  ProbeNextPorts();
 }
 
 std::int32_t TBrekGSMDemoMainForm::GetTestedPortNumber() {

@@ -56,6 +56,13 @@ class ThreadWorkQueue : public WorkQueue {
 
 std::unique_ptr<WorkQueue> EventLoop::CreateWorkQueue() { return std::make_unique<ThreadWorkQueue>(); }
 
+std::unique_ptr<WorkQueue> EventLoop::CreateInlineWorkQueue() {
+  struct Inline : WorkQueue {
+    void Post(std::function<void()> job) override { job(); }
+  };
+  return std::make_unique<Inline>();
+}
+
 void HandleApplicationException(const std::exception& e,
                                 const std::function<void(const std::exception&)>& onException) noexcept {
   try {

@@ -55,6 +55,8 @@ class EventLoop {
   // A queue with a thread of its own. A virtual-time loop runs each job as it is handed
   // over: its clock stands still meanwhile, and the job's outcome, posted, comes later.
   virtual std::unique_ptr<WorkQueue> CreateWorkQueue();
+  // Runs each job as it is handed over, on the caller's thread.
+  static std::unique_ptr<WorkQueue> CreateInlineWorkQueue();
   // Exceptions that escape a timer, posted call or click go here, never across the event
   // loop; an empty handler restores the default (logged, nothing shown).
   virtual void SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) = 0;

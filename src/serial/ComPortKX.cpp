@@ -40,14 +40,19 @@ TComPortKX::TComPortKX(EventLoop& ui, TCommDrvRec& drv) : Ui_(ui), Drv_(drv) {
     Drv_.OnReceive = [this] { OnReceivedBytes(); };
     Drv_.OnGone = [this] { OnDriverGone(); };
     InpTimer_ = Ui_.CreateTimer(kInpTimerInterval, false, [this] { OnInpTimer(); });
-    Queue_ = Ui_.CreateWorkQueue();
+    try {
+      Queue_ = Ui_.CreateWorkQueue();
+    } catch (const std::exception&) {
+      Queue_ = EventLoop::CreateInlineWorkQueue();  // no thread to be had: the caller waits, then
+    }
   });
 }
 
 TComPortKX::~TComPortKX() {
   Guarded("TComPortKX.Destroy", [&] {
+    Ending_ = true;  // what has not started yet is not tried: only the closing runs
     if (Active_ && Queue_) ClosePort();
-    Queue_.reset();  // what was handed over has run: no reader is left to use the ring
+    Queue_.reset();  // what was handed over has ended: no reader is left to use the ring
     Drv_.OnReceive = nullptr;
     Drv_.OnGone = nullptr;
     Drv_.InpBuf = nullptr;
@@ -88,7 +93,12 @@ void TComPortKX::OpenPort() {
     Drv_.InpBuf = ring.get();
     Drv_.InpBufSize = size;
     DrvOpening_ = opening;
-    const bool opened = CommOpen(Drv_);
+    bool opened = false;
+    try {
+      opened = !Ending_ && CommOpen(Drv_);
+    } catch (const std::exception&) {
+      // Refused like any other failure: an opening under way must have an end.
+    }
     PostBack([opening, opened](TComPortKX& port) { port.Opened(opening, opened); });
   });
 }
@@ -101,6 +111,8 @@ void TComPortKX::Opened(unsigned opening, bool opened) {
     // Bytes stored before this word came found the ring shut to the consumer.
     if (Drv_.ReceivedBytes.load() > 0 && !InpTimer_->Enabled()) InpTimer_->SetEnabled(true);
     if (OnOpen) OnOpen(this);
+    // A hang-up the reader saw before this word was not raised then: the port was not open.
+    if (Open() && Drv_.Gone && OnDeviceGone) OnDeviceGone(this);
   });
 }
 
@@ -191,9 +203,13 @@ std::uint64_t TComPortKX::PutBlock(const std::uint8_t* bytes, std::int32_t count
     number = ++Blocks_;
     Queue_->Post([this, block = std::move(block), number, opening = Openings_] {
       bool whole = false;
-      if (FailedOpening_ != opening || number > SkipThrough_) {
+      if (!Ending_ && (FailedOpening_ != opening || number > SkipThrough_)) {
         const auto size = static_cast<std::uint32_t>(block.size());
-        whole = CommWrite(Drv_.Handle, block.data(), size) == size;
+        try {
+          whole = CommWrite(Drv_.Handle, block.data(), size) == size;
+        } catch (const std::exception&) {
+          // Not written: every block handed over gets its outcome.
+        }
         if (!whole) {
           FailedOpening_ = opening;
           SkipThrough_ = Blocks_.load();
@@ -212,7 +228,15 @@ std::uint64_t TComPortKX::PutBlock(const std::uint8_t* bytes, std::int32_t count
 void TComPortKX::Probe(std::vector<std::int32_t> numbers, std::function<void(const std::vector<bool>&)> done) {
   Queue_->Post([this, numbers = std::move(numbers), done = std::move(done)] {
     std::vector<bool> free;
-    for (std::int32_t n : numbers) free.push_back(CommProbe(n));
+    for (std::int32_t n : numbers) {
+      bool answer = false;
+      try {
+        answer = !Ending_ && CommProbe(n);
+      } catch (const std::exception&) {
+        // Not free, as far as anyone can tell.
+      }
+      free.push_back(answer);
+    }
     PostBack([free = std::move(free), done](TComPortKX&) { done(free); });
   });
 }

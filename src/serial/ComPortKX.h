@@ -82,8 +82,8 @@ class TComPortKX {
 
   // Hands a copy of the block to the port's thread and returns its number for OnWritten;
   // 0 when nothing was handed over (the port is not open, or the block is empty). Blocks
-  // go out in the order given. Once one was not taken, those handed over before its outcome
-  // was known are not tried (reported not written): they would each wait 2 s more.
+  // go out in the order given. Once one was not taken, those already handed over when the
+  // port's thread saw it are not tried (reported not written): each would wait 2 s more.
   std::uint64_t PutBlock(const std::uint8_t* bytes, std::int32_t count);
   // The exclusive-open test of each port, on the port's thread (after what was asked of it
   // before); done gets one answer per number, on the user-interface thread.
@@ -123,6 +123,7 @@ class TComPortKX {
   std::atomic<unsigned> DrvOpening_{0};
   unsigned FailedOpening_ = 0;
   std::uint64_t SkipThrough_ = 0;
+  std::atomic<bool> Ending_{false};  // being destroyed: only the closing is still run
   std::unique_ptr<WorkQueue> Queue_;  // last: its thread ends before the rest is released
 };
 

@@ -51,11 +51,7 @@ std::unique_ptr<Timer> VirtualToolkit::CreateTimer(unsigned intervalMs, bool ena
 }
 
 std::unique_ptr<WorkQueue> VirtualToolkit::CreateWorkQueue() {
-  struct Inline : WorkQueue {
-    void Post(std::function<void()> job) override { job(); }
-  };
-  if (threadedWork) return Toolkit::CreateWorkQueue();
-  return std::make_unique<Inline>();
+  return threadedWork ? Toolkit::CreateWorkQueue() : CreateInlineWorkQueue();
 }
 
 void VirtualToolkit::PostToUiThread(std::function<void()> call) { posted_.Push(std::move(call)); }

@@ -69,10 +69,11 @@ class Xvfb:
         number = b''
         with os.fdopen(read, 'rb') as f:
             while not number.endswith(b'\n'):
-                # A server that never says its display must fail the run, not hang it.
-                if not select.select([f], [], [], 20)[0]:
+                # A server that never says its display must fail the run, not hang it (the rig's
+                # guest on a loaded machine took over 20 s).
+                if not select.select([f], [], [], 60)[0]:
                     self.proc.kill()
-                    raise RuntimeError('Xvfb did not say its display within 20 s')
+                    raise RuntimeError('Xvfb did not say its display within 60 s')
                 chunk = f.read(1)
                 if not chunk:
                     raise RuntimeError('Xvfb did not start')

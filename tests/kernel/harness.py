@@ -565,49 +565,31 @@ def guest_display():
     return XVFB[0].display
 
 
-def fill_the_panels_buffers(panel):
-    """A panel whose firmware hangs takes nothing; the gadget's side would take tens of
-    kilobytes first. Its side is held unread and the host's writes fill every buffer on the
-    way; the descriptor stays open (a close would wait for the output) until the unplug."""
+def stalled_panel(c, panel, program, link=lambda node: None):
+    """The program beside a panel that reads nothing for 30 s, its window pinged every 0.3 s. The
+    gadget's side, unlike a hung panel, takes tens of kilobytes: it is held unread and every buffer
+    on the way filled first. link names the node for the program; the pull ends the stall."""
+    ping = WindowPing(program.display, program.window)
+    idle = ping.during(10)  # no panel yet: what the window's own work costs
+    panel.gadget.plug()
     panel.serve()
     panel.sim.kill()
     fd = os.open(panel.gadget.node(), os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-    raw(fd)
-    block, taken, since = b'A' * 4096, 0, time.monotonic()
-    while time.monotonic() < since + 2:  # nothing taken for 2 s: full
-        try:
-            taken += os.write(fd, block)
-            since = time.monotonic()
-        except BlockingIOError:
-            time.sleep(0.05)
-    return fd, taken
-
-
-def stalled_panel(c, panel, program, link=lambda node: None):
-    """The program beside a plugged panel that reads nothing, for 30 s, its window pinged every
-    0.3 s; pulled at the end, the only end of a stall. link names the node for the program."""
-    ping = WindowPing(program.display, program.window)
-
-    def pings(seconds):
-        times, end = [], time.monotonic() + seconds
-        while time.monotonic() < end:
-            took = ping.once(10)
-            times.append(10000 if took is None else took)
-            time.sleep(0.3)
-        return times
-
-    idle = pings(10)  # no panel yet: what the window's own work costs
-    panel.gadget.plug()
-    fd = None
     try:
-        fd, taken = fill_the_panels_buffers(panel)
+        raw(fd)
+        taken, since = 0, time.monotonic()
+        while time.monotonic() < since + 2:  # nothing taken for 2 s: full
+            try:
+                taken += os.write(fd, b'A' * 4096)
+                since = time.monotonic()
+            except BlockingIOError:
+                time.sleep(0.05)
         link(panel.gadget.node())
-        times = pings(30)
+        times = ping.during(30)
     finally:
         ping.close()
         panel.unplug()
-        if fd is not None:
-            os.close(fd)
+        os.close(fd)
     sent, worst = sum(d == 'OUT' for d, _ in program.traffic()), max(times)
     c.figures += [f'stalled panel: the window answered within {worst:.0f} ms at worst',
                   f'{len(times)} pings, median {statistics.median(times):.1f} ms; {taken} bytes filled the panel\'s '

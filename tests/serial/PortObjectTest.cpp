@@ -43,8 +43,7 @@ class PortObject : public Sandbox {
     Settle();
     ASSERT_EQ(port->Status(), kStatusOpened);
   }
-  // What was asked of the port's thread so far has run and its outcomes were raised: the
-  // jobs run in order, and so are their outcomes posted.
+  // What was asked of the port's thread has run, and its outcomes (posted in order) raised.
   void Settle() {
     bool done = false;
     port->Probe({}, [&](const std::vector<bool>&) { done = true; });

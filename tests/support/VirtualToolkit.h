@@ -31,8 +31,7 @@ class VirtualToolkit : public Toolkit {
   void ProcessMessagesFor(unsigned ms) override;
   std::uint64_t TickMs() const override { return now_; }
   void ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
-  // Jobs run as handed over (virtual time stands still meanwhile), or with threadedWork on a
-  // thread of their own as in the programs.
+  // Jobs run as handed over, or with threadedWork on a thread of their own as in the programs.
   std::unique_ptr<WorkQueue> CreateWorkQueue() override;
   void ShowMainWindow() override { shown = true; }
   void CloseMainWindow() override { closed = true; }

@@ -146,6 +146,15 @@ class WindowPing:
                 return (time.monotonic() - sent) * 1000
         return None
 
+    def during(self, seconds, every=0.3, timeout=10):
+        """The answer times of pings every so often for some seconds (timeout for none)."""
+        times, end = [], time.monotonic() + seconds
+        while time.monotonic() < end:
+            took = self.once(timeout)
+            times.append(timeout * 1000 if took is None else took)
+            time.sleep(every)
+        return times
+
     def close(self):
         self.x.XCloseDisplay(self.d)
 

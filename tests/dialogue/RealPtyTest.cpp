@@ -18,6 +18,7 @@ TEST_F(RealPty, TheStartScriptReachesThePanelWholeAndInOrder) {
   PanelSimProcess sim({"--transcript", transcript.string(), "--restart", "300"});
   RegisterPortDevice(9, sim.Path());
   VirtualToolkit ui;
+  ui.threadedWork = true;  // the port's own thread, as in the programs
   sim::FakeSerialDevices devices(ui);
   devices.AddPort({"COM9", "Брек GSM Virtual COM Port (COM9)", true}, false);
   MainWindowControls window;

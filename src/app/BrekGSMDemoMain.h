@@ -236,7 +236,7 @@ class TBrekGSMDemoMainForm {
   // queue up behind it. A listing made meanwhile is probed once the answers are in.
   bool ProbeOut_ = false;
   std::vector<std::int32_t> ProbeNext_;
-  bool ConnectAfterProbe_ = false;  // the listing being probed may connect
+  bool ConnectAfterProbe_ = false;  // a listing since the last answers asked to connect
   std::deque<std::pair<std::uint64_t, std::string>> Sent_;  // lines handed to the port, not yet written
   std::unique_ptr<Timer> StartProgramTimer_;
   bool Destroyed_ = false;

@@ -115,7 +115,8 @@ void TBrekGSMDemoMainForm::LetGoOfPort() {
 void TBrekGSMDemoMainForm::RefreshComPorts(bool connect) {
   Guarded("TBrekGSMDemoMainForm.RefreshComPorts", [&] {
     if (CheckPortsTimer) CheckPortsTimer->SetEnabled(false);
-    ConnectAfterProbe_ = connect;
+    // A removal notice between an arrival and its probe's answers does not cancel the arrival.
+    ConnectAfterProbe_ = ConnectAfterProbe_ || connect;
     FillComPortsList();  // lets go of the port in use when it is no longer listed
     // A removal lets go of the port in use only through a listing that lacks it: one that
     // failed proves nothing (a lost panel also fails its next write, or hangs up). The
@@ -242,6 +243,7 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
       probe.push_back(rec->Number);
     }
     if (probe.empty()) HeldPortReported_ = false;
+    if (probe.empty() && !ProbeOut_) ConnectAfterProbe_ = false;  // no answers to connect on
     ProbeNext_ = std::move(probe);
     ProbeNextPorts();
   });
@@ -264,6 +266,8 @@ void TBrekGSMDemoMainForm::ProbeNextPorts() {
 void TBrekGSMDemoMainForm::OnPortsProbed(const std::vector<std::int32_t>& numbers, const std::vector<bool>& free) {
   Guarded("TBrekGSMDemoMainForm.CheckComPortsEnabled", [&] {
     ProbeOut_ = false;
+    const bool connect = ConnectAfterProbe_;
+    if (ProbeNext_.empty()) ConnectAfterProbe_ = false;  // else the next probe's answers connect
     if (PortInUse() != -1) return;
     bool held = false;
     for (std::size_t i = 0; i < numbers.size() && i < free.size(); ++i) {
@@ -279,7 +283,7 @@ void TBrekGSMDemoMainForm::OnPortsProbed(const std::vector<std::int32_t>& number
                     (claim.advice.empty() ? "" : "; " + claim.advice));
     }
     HeldPortReported_ = held;
-    if (ConnectAfterProbe_ && GetTestedPortNumber() != -1) OnConnectButtonClick();
+    if (connect && GetTestedPortNumber() != -1) OnConnectButtonClick();
   });
   ProbeNextPorts();
 }

@@ -107,6 +107,7 @@ TEST_F(Discovery, ThePanelPulledAndPluggedAgainIsFoundByItsArrival) {
   EXPECT_EQ(form->CurrentState, psWaitConnect);
   EXPECT_TRUE(form->CheckPortsTimer->Enabled());
   panel->Plug();
+  devices->NotifyRemoval();  // another device's, handled before the panel's port is probed
   Run(300);  // well before the next tick
   EXPECT_EQ(form->CurrentState, psConnected);
 }

@@ -71,6 +71,7 @@ bool VirtualPanel::Open(TCommDrvRec& rec) {
   rec_ = &rec;
   rec.Handle = 1000 + number_;
   rec.Stop = false;
+  rec.Gone = false;  // as every opening: a hang-up is this opening's word
   rec.InpBufRead = false;
   rec.ReceivedBytes = 0;
   rec.StartInInpBuf = 0;

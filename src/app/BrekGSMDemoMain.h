@@ -173,6 +173,8 @@ class TBrekGSMDemoMainForm {
   void BeginRestart();
   // "reset" reached the panel: the script is written, its restart and completion follow.
   void ResetWritten();
+  // The word on a "reset" still with the port when the port was let go of.
+  void AwaitedResetWritten(bool whole);
   void EndRestartWait();
   void FinishCompletion();
   bool ReopenAllowed() const;
@@ -238,6 +240,7 @@ class TBrekGSMDemoMainForm {
   std::vector<std::int32_t> ProbeNext_;
   bool ConnectAfterProbe_ = false;  // a listing since the last answers asked to connect
   std::deque<std::pair<std::uint64_t, std::string>> Sent_;  // lines handed to the port, not yet written
+  std::uint64_t AwaitedReset_ = 0;  // the block of a "reset" whose word decides the script's end
   std::unique_ptr<Timer> StartProgramTimer_;
   bool Destroyed_ = false;
 };

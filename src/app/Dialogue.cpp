@@ -67,11 +67,11 @@ std::uint64_t TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
 
 void TBrekGSMDemoMainForm::OnComPortWritten(std::uint64_t block, bool whole) {
   Guarded("TBrekGSMDemoMainForm.SendCommand", [&] {
-    std::string text;
-    while (!Sent_.empty() && Sent_.front().first <= block) {
-      if (Sent_.front().first == block) text = Sent_.front().second;
-      Sent_.pop_front();
-    }
+    if (block == AwaitedReset_) return AwaitedResetWritten(whole);
+    const auto it = std::find_if(Sent_.begin(), Sent_.end(), [&](const auto& s) { return s.first == block; });
+    if (it == Sent_.end()) return;  // a line of an opening since closed
+    const std::string text = it->second;
+    Sent_.erase(Sent_.begin(), std::next(it));
     if (!whole) {
       WriteErrLog("TBrekGSMDemoMainForm.SendCommand: \"" + text + "\" did not go out whole in " +
                   std::to_string(kWriteTimeoutMs) + " ms; what was left of it was dropped");
@@ -101,6 +101,17 @@ void TBrekGSMDemoMainForm::OnComPortWritten(std::uint64_t block, bool whole) {
       if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
     }
   });
+}
+
+void TBrekGSMDemoMainForm::AwaitedResetWritten(bool whole) {
+  AwaitedReset_ = 0;
+  if (whole) {
+    ResetWritten();
+    if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
+    return;
+  }
+  DropScript("TBrekGSMDemoMainForm.OnConnectButtonClick", "was interrupted by a disconnect and dropped");
+  SetStartState();
 }
 
 void TBrekGSMDemoMainForm::ResetWritten() {

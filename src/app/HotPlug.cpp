@@ -92,11 +92,12 @@ void TBrekGSMDemoMainForm::OnComPortGone() {
 }
 
 void TBrekGSMDemoMainForm::LetGoOfPort() {
-  // "reset" handed to the port and the panel gone before the word that it was written: it
-  // restarts (a removal notice can come before that word).
-  if (ScriptRunning && std::any_of(Sent_.begin(), Sent_.end(), [](const auto& s) { return SameText(s.second, "RESET"); }))
-    ResetWritten();
-  const bool scriptCut = ScriptRunning;  // "reset" ends the script before it lets go
+  // "reset" still with the port (a removal notice can come before the word that it was
+  // written): that word decides whether the panel restarts or the script was cut. It comes
+  // within the write's 2 s, the closing being asked after it; nothing is opened meanwhile.
+  for (const auto& [block, text] : Sent_)
+    if (ScriptRunning && SameText(text, "RESET")) AwaitedReset_ = block;
+  const bool scriptCut = ScriptRunning && AwaitedReset_ == 0;  // "reset" ends the script before it lets go
   ClosePort();
   Restart_.back = false;  // a panel lost during the completion is waited for again
   DeviceReady = false;
@@ -273,7 +274,8 @@ void TBrekGSMDemoMainForm::OnPortsProbed(const std::vector<std::int32_t>& number
     for (std::size_t i = 0; i < numbers.size() && i < free.size(); ++i) {
       // The answers go to the ports as listed now (a later listing may have come meanwhile).
       for (auto& rec : PortList)
-        if (rec->Number == numbers[i] && !rec->DeviceName.empty()) rec->Enabled = free[i];
+        if (rec->Number == numbers[i] && !rec->DeviceName.empty() && !Context_.devices->AwaitsOtherProgram(rec->Number))
+          rec->Enabled = free[i];
       if (free[i] || held) continue;
       const PortClaim claim = Context_.devices->ClaimOn(numbers[i]);
       held = claim.held;

@@ -148,6 +148,7 @@ void TBrekGSMDemoMainForm::EndRestartWait() {
 bool TBrekGSMDemoMainForm::ReopenAllowed() const {
   // A panel still on USB after "reset" finishes its work before it restarts: opened now, it
   // would get the completion and then drop off.
+  if (AwaitedReset_) return false;  // whether the panel restarts is not known yet
   return !Restart_.waiting || Restart_.back || Restart_.seenGone || Restart_.guardPassed;
 }
 

@@ -215,9 +215,9 @@ std::uint64_t TComPortKX::PutBlock(const std::uint8_t* bytes, std::int32_t count
           SkipThrough_ = Blocks_.load();
         }
       }
-      PostBack([number, opening, whole](TComPortKX& port) {
+      PostBack([number, whole](TComPortKX& port) {
         Guarded("TComPortKX.PutBlock", [&] {
-          if (port.Active_ && port.Openings_ == opening && port.OnWritten) port.OnWritten(&port, number, whole);
+          if (port.OnWritten) port.OnWritten(&port, number, whole);
         });
       });
     });

@@ -39,8 +39,8 @@ class TComPortKX {
   // The device of the open port is gone (the reader saw it hang up): raised once, on the
   // user-interface thread, while the same opening is still active.
   TNotifyEvent OnDeviceGone;
-  // The current opening's blocks, in the order written. Outcomes of an opening that has
-  // since been closed are not raised.
+  // Every block handed over, in the order written; also after the port was closed (a write
+  // runs before the closing asked after it). Block numbers are never used twice.
   TWrittenEvent OnWritten;
   // A closing asked for has ended: the device is released.
   TNotifyEvent OnClosed;

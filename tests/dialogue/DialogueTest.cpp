@@ -740,6 +740,15 @@ TEST_F(SlowStart, TheCompletionWaitsForTheRestartAndGoesOnlyToThePanelThatGotThe
   window.StartDemoButton.Click();
   Run(10000);
   EXPECT_EQ(form->CurrentState, psDemoLoaded);
+  // The same, but "reset" was never taken: the script is dropped, not completed on its return.
+  panel->afterWrite = [&](const std::string& bytes) {
+    if (bytes == "settings_save\r\n") panel->failWrites = 1;
+  };
+  panel->onFailedWrite = [&] { panel->Unplug(); };
+  window.EndDemoButton.Click();
+  Run(10000);
+  EXPECT_EQ(form->CurrentState, psWaitConnect);
+  EXPECT_NE(ProgramErrorLog().back().find("interrupted by a disconnect and dropped"), std::string::npos);
 }
 
 TEST_F(SlowStart, AStartMainThatIsLostIsSentAgainAfterTheCheck) {

@@ -95,6 +95,7 @@ std::uint32_t VirtualPanel::Write(THandle handle, const std::uint8_t* bytes, std
   if (handle == INVALID_HANDLE_VALUE || !held_ || !present_ || count == 0) return 0;
   if (failWrites > 0) {
     --failWrites;
+    if (onFailedWrite) onFailedWrite();
     return 0;
   }
   if (deaf_) return count;  // taken by the USB side, never read by the firmware

@@ -39,6 +39,7 @@ class VirtualPanel : public CommBackend {
   // a moment), every port number probed, and a call after each write reached the panel.
   int refuseOpenings = 0;
   int failWrites = 0;  // writes the device takes nothing of
+  std::function<void()> onFailedWrite;  // while such a write waits (the cable pulled meanwhile, say)
   std::vector<std::int32_t> probed;
   std::function<void(const std::string& bytes)> afterWrite;
 

@@ -747,7 +747,6 @@ TEST_F(SlowStart, TheCompletionWaitsForTheRestartAndGoesOnlyToThePanelThatGotThe
   panel->onFailedWrite = [&] { panel->Unplug(); };
   window.EndDemoButton.Click();
   Run(10000);
-  EXPECT_EQ(form->CurrentState, psWaitConnect);
   EXPECT_NE(ProgramErrorLog().back().find("interrupted by a disconnect and dropped"), std::string::npos);
 }
 

@@ -33,8 +33,7 @@ SUBJECT, PANEL_SIM, SERIAL_TESTS = sys.argv[1:4]
 WINE_CHECKS, WINE_PREFIX = os.environ.get('BREK_WINE_CHECKS'), os.environ.get('BREK_WINE_PREFIX')
 WINE_PROGRAM = os.environ.get('BREK_WINE_PROGRAM')  # the Windows program (windows_program)
 WANTED = sys.argv[4:]
-# The Linux program itself, built beside the hot-plug subject.
-LINUX_PROGRAM = os.path.join(os.path.dirname(SUBJECT), '..', 'src', 'app', 'BrekGSMDemo')
+LINUX_PROGRAM = os.path.join(os.path.dirname(SUBJECT), '..', 'src', 'app', 'BrekGSMDemo')  # beside the subject
 WAITING, CONNECTED, LOADING, LOADED = 0, 2, 3, 4
 GADGETS = '/sys/kernel/config/usb_gadget'
 TIOCEXCL = 0x540C

@@ -96,7 +96,6 @@ struct Port {
     return block != 0 && written == std::make_pair(block, true);
   }
   std::pair<std::uint64_t, bool> written;
-
   // Everything in the ring, split into lines at CR LF.
   void Take() {
     while (port.ReceivedBytes() > 0) {

@@ -43,8 +43,7 @@ class PortObject : public Sandbox {
     Settle();
     ASSERT_EQ(port->Status(), kStatusOpened);
   }
-  // What was asked of the port's thread has run, and its outcomes (posted in order) raised.
-  void Settle() {
+  void Settle() {  // what the port's thread was asked has run, its outcomes (in order) raised
     bool done = false;
     port->Probe({}, [&](const std::vector<bool>&) { done = true; });
     ASSERT_TRUE(ui->RunUntil([&] { return done; }));

@@ -8,7 +8,8 @@ start_xvfb() {
   for n in $(seq "$1" "$2"); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=":$n"; break; }; done
   Xvfb "$display" -noreset -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb=$!
-  for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+  for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "Xvfb on $display did not answer within 5 s" >&2
 }
 
 # wait_window NAME TRIES: the id of the first visible window with that name in $id, trying

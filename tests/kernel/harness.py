@@ -565,9 +565,8 @@ def guest_display():
 
 
 def stalled_panel(c, panel, program, link=lambda node: None):
-    """The program beside a panel that reads nothing for 30 s, its window pinged every 0.3 s. The
-    gadget's side, unlike a hung panel, takes tens of kilobytes: it is held unread and every buffer
-    on the way filled first. link names the node for the program; the pull ends the stall."""
+    """The program beside a panel that reads nothing (its side held unread, every buffer on the way
+    filled first) for 30 s, its window pinged every 0.3 s. link names the node for the program."""
     ping = WindowPing(program.display, program.window)
     idle = ping.during(10)  # no panel yet: what the window's own work costs
     panel.gadget.plug()

@@ -117,10 +117,7 @@ struct Port {
     return port.Status() == kStatusOpened;
   }
 
-  bool Send(const std::string& line) {
-    const std::string bytes = line + "\r\n";
-    return Put(bytes);
-  }
+  bool Send(const std::string& line) { return Put(line + "\r\n"); }
 
   // The next line, or "" after timeoutMs; *ms is how long it took.
   std::string Next(int timeoutMs, double* ms = nullptr) {

@@ -5,7 +5,6 @@ set -euo pipefail
 source "$(dirname "$0")/../support/xvfb.sh"
 trap 'wineserver -k 2>/dev/null || true; kill ${xvfb:-} 2>/dev/null || true' EXIT
 start_xvfb 191 240
-# A server left by a run without a display would make this one's windows without one.
-wineserver -k 2>/dev/null || true
+wineserver -k 2>/dev/null || true  # one left by a run without a display makes windows without one
 wineserver -w
 DISPLAY="$display" wine "$@"

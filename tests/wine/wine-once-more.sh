@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs a test program under Wine, once more when the start dies before the program says a
-# word (seen once: wine gone in 10 ms, nothing printed); the program's own failures are not.
+# Runs a test program under Wine, again once if Wine died before the program said a word
+# (seen once, in 10 ms); the program's own failures are never retried.
 out=$(mktemp) && trap 'rm -f "$out"' EXIT
 for attempt in 1 2; do
   wine "$@" >"$out" 2>&1 && { cat "$out"; exit 0; }

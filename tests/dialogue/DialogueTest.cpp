@@ -722,9 +722,7 @@ TEST_F(SlowStart, TheCompletionWaitsForTheRestartAndGoesOnlyToThePanelThatGotThe
   EXPECT_EQ(Count("ARM_IGNORE_TAMPER=1"), 1u);
   EXPECT_EQ(ProgramErrorLog().size(), 2u);
   // Back, then lost again within the completion: the minute still ends the wait.
-  panel->afterWrite = [&](const std::string& bytes) {
-    if (bytes == "ZOLVA_SN?\r\n" && form->LoadDemoPending) panel->Unplug();
-  };
+  panel->afterWrite = [&](const std::string& b) { if (b == "ZOLVA_SN?\r\n" && form->LoadDemoPending) panel->Unplug(); };
   window.StartDemoButton.Click();
   Run(70000);
   EXPECT_EQ(form->CurrentState, psWaitConnect);
@@ -734,16 +732,12 @@ TEST_F(SlowStart, TheCompletionWaitsForTheRestartAndGoesOnlyToThePanelThatGotThe
   SetUp();
   Start();
   Run(300);
-  panel->afterWrite = [&](const std::string& bytes) {
-    if (bytes == "reset\r\n") panel->Unplug();
-  };
+  panel->afterWrite = [&](const std::string& bytes) { if (bytes == "reset\r\n") panel->Unplug(); };
   window.StartDemoButton.Click();
   Run(10000);
   EXPECT_EQ(form->CurrentState, psDemoLoaded);
   // The same, but "reset" was never taken: the script is dropped, not completed on its return.
-  panel->afterWrite = [&](const std::string& bytes) {
-    if (bytes == "settings_save\r\n") panel->failWrites = 1;
-  };
+  panel->afterWrite = [&](const std::string& bytes) { if (bytes == "settings_save\r\n") panel->failWrites = 1; };
   panel->onFailedWrite = [&] { panel->Unplug(); };
   window.EndDemoButton.Click();
   Run(10000);

@@ -551,10 +551,9 @@ XVFB = []
 
 
 def guest_display():
-    """The guest's one X server (a second one did not start in 20 s under TCG)."""
+    """The guest's one X server (a second one did not start in 20 s under TCG). Its socket needs a
+    writable /tmp: an overlay keeps the host's /tmp (a checkout may live there) in sight."""
     if not os.access('/tmp', os.W_OK):
-        # Xvfb's socket needs a writable /tmp; an overlay keeps the host's /tmp (a checkout
-        # may live there) in sight.
         for d in ('tmp-upper', 'tmp-work'):
             os.makedirs(f'/run/{d}', exist_ok=True)
         subprocess.run(['mount', '-t', 'overlay', 'overlay', '-o',

@@ -4,8 +4,6 @@
 out=$(mktemp) && trap 'rm -f "$out"' EXIT
 for attempt in 1 2; do
   wine "$@" >"$out" 2>&1 && { cat "$out"; exit 0; }
-  rc=$?
-  [ -s "$out" ] && break
-  echo "wine started nothing (exit $rc)" >&2
+  rc=$? && [ -s "$out" ] && break || echo "wine started nothing (exit $rc)" >&2
 done
 cat "$out" && exit "$rc"

@@ -105,7 +105,11 @@ int main(int argc, char** argv) {
   const double scriptMs = MsSince(t);
   const double scriptCpuMs = ProcessCpuMs() - cpuAtStart;
   // The restart is the panel's: wait for its return, then time the completion from the reopening.
-  Pump(toolkit, [&] { return form.ComPort->Active() && form.ComPort->Status() == brek::kStatusOpened; }, 20000);
+  // A pty stays through it: its device is made anew, as USB does.
+  Pump(toolkit, [&] {
+    if (form.Restart().waiting) devices.Replug(name);
+    return form.ComPort->Active() && form.ComPort->Status() == brek::kStatusOpened;
+  }, 20000);
   t = std::chrono::steady_clock::now();
   Pump(toolkit, [&] { return form.CurrentState == brek::psDemoLoaded; }, 20000);
   const double completionMs = MsSince(t);

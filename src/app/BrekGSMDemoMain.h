@@ -154,8 +154,9 @@ class TBrekGSMDemoMainForm {
   const RestartWait& Restart() const { return Restart_; }
 
  private:
-  // Sends the step's line and opens its question; false when the line did not go out (a
-  // ready link is then let go of) or the question closed with it ("reset").
+  // Hands the step's line to the port and opens its question, whose waits start once the
+  // port says it was written. True when the question is open on a port: whether the panel
+  // got the line comes later (OnComPortWritten).
   bool Ask(Step step, const std::string& command);
   void AskAgain();
   bool QuestionOpen() const { return Asked_.step != Step::None && Asked_.opening == Opening_; }
@@ -164,23 +165,37 @@ class TBrekGSMDemoMainForm {
   void ArmQuestionTimer();
   unsigned SilenceBoundMs() const;
   std::uint64_t NowMs() const { return Ui().TickMs(); }
-  // A plain step answered or silent: what follows it.
+  // A plain step answered, refused or ended at its time: what follows it.
   void AfterPlainStep(Step step);
+  // A plain step refused or not answered: one error-log line.
+  void PlainStepFailed(const Question& question, const char* operation, const std::string& what);
   // Buttons pressed while a question was open, clicked once nothing is.
   void RunHeldClicks();
   bool HoldClick(TButton& button);
   void SerialNumberAnswered(const std::string& value);
+  // ---- The restart after "reset" (Restart.cpp) ----
   void BeginRestart();
   // "reset" reached the panel: the script is written, its restart and completion follow.
   void ResetWritten();
+  // The port is let go of: a "reset" still with it is awaited (gone: the panel was seen going).
+  void AwaitResetOnLetGo(bool gone);
   // The word on a "reset" still with the port when the port was let go of.
   void AwaitedResetWritten(bool whole);
+  // A listing: the panel that got "reset" is seen gone when its port is not listed, or is
+  // another plugging of its device.
+  void CheckRestartSeenGone();
+  // The panel back after "reset" told its serial number.
+  void RestartedPanelAnswered(const std::string& value);
+  // Not back in time: the window leaves loading, the script is said not completed, and only
+  // the panel that got it may still complete it.
+  void LeaveLoading(const char* operation, const std::string& why);
   void EndRestartWait();
   void FinishCompletion();
   bool ReopenAllowed() const;
   void GiveUpOnPort();
-  // The one disconnect step for a port that is lost or of no use; the search goes on.
-  void LetGoOfPort();
+  // The one disconnect step for a port that is lost (gone: its device hung up or is no
+  // longer listed) or of no use; the search goes on.
+  void LetGoOfPort(bool gone = false);
   // Every closing of the port goes through here: lines already received are logged first.
   void ClosePort();
   void ReleaseOneShotTimers();
@@ -220,7 +235,9 @@ class TBrekGSMDemoMainForm {
   std::uint64_t OpenedAtMs_ = 0;
   std::uint64_t LastByteAtMs_ = 0;  // the panel's last byte on this opening (0: none yet)
   std::uint64_t BytesSeen_ = 0;
-  std::uint64_t AnswerTimeMs_ = 0;  // the longest a question waited for its answer on this opening
+  std::uint64_t AnswerTimeMs_ = 0;  // the longest an answer took after its latest asking, this opening
+  std::uint64_t Consumed_ = 0;      // bytes of this opening taken off the ring
+  std::int32_t SilentPortReported_ = -1;  // "gave no usable answer" said of it, and it has not answered since
   std::uint64_t ScriptStartedAtMs_ = 0;
   int ScriptLength_ = 0;
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first
@@ -241,6 +258,7 @@ class TBrekGSMDemoMainForm {
   bool ConnectAfterProbe_ = false;  // a listing since the last answers asked to connect
   std::deque<std::pair<std::uint64_t, std::string>> Sent_;  // lines handed to the port, not yet written
   std::uint64_t AwaitedReset_ = 0;  // the block of a "reset" whose word decides the script's end
+  bool AwaitedResetGone_ = false;   // its port was let go of because the panel went
   std::unique_ptr<Timer> StartProgramTimer_;
   bool Destroyed_ = false;
 };

@@ -103,24 +103,6 @@ void TBrekGSMDemoMainForm::OnComPortWritten(std::uint64_t block, bool whole) {
   });
 }
 
-void TBrekGSMDemoMainForm::AwaitedResetWritten(bool whole) {
-  AwaitedReset_ = 0;
-  if (whole) {
-    ResetWritten();
-    if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);
-    return;
-  }
-  DropScript("TBrekGSMDemoMainForm.OnConnectButtonClick", "was interrupted by a disconnect and dropped");
-  SetStartState();
-}
-
-void TBrekGSMDemoMainForm::ResetWritten() {
-  // The script is written; what is left is the panel's restart and the completion.
-  ScriptRunning = false;
-  BeginRestart();
-  ShowScriptProgress();
-}
-
 std::string TBrekGSMDemoMainForm::Bytes2String(const std::uint8_t* bytes, std::size_t count) {
   std::string result;
   Guarded("TBrekGSMDemoMainForm.Bytes2String", [&] {
@@ -185,6 +167,7 @@ void TBrekGSMDemoMainForm::OnComPortReceiveData() {
           port.SetInpBufRead(true);
           port.TakeBytes(n);
           port.SetInpBufRead(false);
+          Consumed_ += static_cast<std::uint64_t>(n);
           n = 0;
           DispatchLine();
           if (!ComPort) break;
@@ -201,6 +184,7 @@ void TBrekGSMDemoMainForm::OnComPortReceiveData() {
           if (n > 0) {
             append(port.StartInInpBuf(), n);
             port.TakeBytes(n);
+            Consumed_ += static_cast<std::uint64_t>(n);
           }
           port.RestartAtRingStart();
           port.SetInpBufRead(false);
@@ -221,9 +205,10 @@ void TBrekGSMDemoMainForm::DispatchLine() {
   InputLineLength = 0;
   if (dropped) return;
   AddInpControllerLog(line);
-  // Offered to the open question only: a late answer to an earlier one, or a line nobody
-  // asked for, is in the traffic log and changes nothing.
-  if (line.empty() || !QuestionOpen() || SameText(line, Asked_.command)) return;
+  // Offered to the open question only: a late answer to an earlier one, a line that had
+  // come before the question was asked, or a line nobody asked for, is in the traffic log
+  // and changes nothing.
+  if (line.empty() || !QuestionOpen() || SameText(line, Asked_.command) || Consumed_ <= Asked_.afterByte) return;
   if (DeviceReady)
     NewString(line);
   else
@@ -360,16 +345,23 @@ void TBrekGSMDemoMainForm::NewString(const std::string& line) {
       case Step::SetTime:
       case Step::Payment: {
         const std::string key = Asked_.command.substr(0, Asked_.command.find('='));
-        if (line == "OK" || line == "UNKNOWN_COMMAND" || ContainsTextNoCase(line, "value error") ||
-            ContainsTextNoCase(line, key)) {
-          if (Asked_.shows && Asked_.inFlight) {  // answered before the port said written: it arrived
-            CurrentState = *Asked_.shows;
+        // "value error", an "ERROR: ..." line, or a command the firmware does not know.
+        const bool refused = line == "UNKNOWN_COMMAND" || ContainsTextNoCase(line, "error");
+        if (!refused && line != "OK" && !ContainsTextNoCase(line, key)) return;  // talk of other things
+        const Question answered = Asked_;
+        Answered();
+        if (refused) {
+          PlainStepFailed(answered, "TBrekGSMDemoMainForm.NewString", "refused: \"" + line + "\"");
+          // The situation did not switch: the window shows again what the panel still has.
+          if (answered.before && CurrentState == answered.shows) {
+            CurrentState = *answered.before;
             ShowCurrentState();
           }
-          const Step step = Asked_.step;
-          Answered();
-          AfterPlainStep(step);
+        } else if (answered.shows && answered.inFlight) {  // answered before the port said written: it arrived
+          CurrentState = *answered.shows;
+          ShowCurrentState();
         }
+        AfterPlainStep(answered.step);
         return;
       }
       default:
@@ -379,33 +371,10 @@ void TBrekGSMDemoMainForm::NewString(const std::string& line) {
 }
 
 void TBrekGSMDemoMainForm::SerialNumberAnswered(const std::string& value) {
+  if (LoadDemoPending || LoadFtdefPending) return RestartedPanelAnswered(value);
   const auto parsed = value != "NOT SET" ? TryStrToInt(value) : std::nullopt;
   const bool isNumber = parsed.has_value();
   const std::int32_t number = parsed.value_or(-1);
-  if (LoadDemoPending || LoadFtdefPending) {
-    // Only the panel that got the script is completed. After the factory settings a panel
-    // may not tell its number ("NOT SET"): nothing was written for an account then.
-    if ((isNumber && number == Restart_.serial) || (value == "NOT SET" && LoadFtdefPending)) {
-      if (isNumber) {
-        SerialNumber = number;
-        AccountNumber = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) % 10000u);
-      }
-      if (LoadDemoPending) {
-        Ask(Step::SetTamper, "ARM_IGNORE_TAMPER=1");
-        return;
-      }
-      FinishCompletion();
-      return;
-    }
-    DropScript("TBrekGSMDemoMainForm.NewString", "was not completed: the panel back after \"reset\" answered \"ZOLVA_SN=" +
-                                                     value + "\", not the serial number " +
-                                                     std::to_string(Restart_.serial) + " of the panel that got it");
-    // Connected as itself, as any other panel: its version checked, its password and serial
-    // number asked.
-    CheckConnectedDevice();
-    ShowCurrentState();
-    return;
-  }
   bool usable = false;
   if (value != "NOT SET") {
     SerialNumber = -1;
@@ -423,20 +392,16 @@ void TBrekGSMDemoMainForm::SerialNumberAnswered(const std::string& value) {
   ShowCurrentState();
 }
 
+void TBrekGSMDemoMainForm::PlainStepFailed(const Question& question, const char* operation, const std::string& what) {
+  WriteErrLog(std::string(operation) + ": COM" + std::to_string(ComPort ? ComPort->PortNumber() : -1) + ": \"" +
+              question.command + "\": " + what);
+}
+
 void TBrekGSMDemoMainForm::AfterPlainStep(Step step) {
   if (step == Step::SetTamper)
     Ask(Step::SetTime, TimeCommand());
   else if (step == Step::SetTime)
     FinishCompletion();
-}
-
-void TBrekGSMDemoMainForm::FinishCompletion() {
-  if (LoadDemoPending) CurrentState = psDemoLoaded;
-  if (LoadFtdefPending) CurrentState = psConnected;
-  LoadDemoPending = false;
-  LoadFtdefPending = false;
-  EndRestartWait();
-  ShowCurrentState();
 }
 
 void TBrekGSMDemoMainForm::ReportUnusableAnswer(const char* operation, const std::string& why) {
@@ -459,6 +424,7 @@ void TBrekGSMDemoMainForm::OnComPortOpen() {
     OpenedAtMs_ = NowMs();
     LastByteAtMs_ = 0;
     AnswerTimeMs_ = 0;
+    Consumed_ = 0;
     BytesSeen_ = ComPort ? ComPort->BytesArrived() : 0;
     StartMain();
   });
@@ -478,7 +444,8 @@ void TBrekGSMDemoMainForm::NextCommandFromList() {
     if (CommandsList && CommandsList->GetNextCommand(LastCommand, ReplyKey)) {
       ScriptSent_.emplace_back(UpperCase(LastCommand), UpperCase(ReplyKey));
       ArrivedAtSend_ = ComPort ? ComPort->BytesArrived() : 0;
-      // Not when the link was lost (after "reset" its tick finds the script ended).
+      // The reply time-out runs while the question is open (a port that is not open asks
+      // nothing: the link was let go of and the script ends with it).
       const bool asked = Ask(Step::ScriptCommand, LastCommand);
       ShowScriptProgress();
       if (asked && SendCommandTimer) SendCommandTimer->SetEnabled(true);
@@ -548,7 +515,11 @@ void TBrekGSMDemoMainForm::SwitchSituation(const char* operation, const char* co
                       : state == psMoneyOff  ? W().MoneyOffButton
                                              : W().MoneyFullButton;
     if (HoldClick(button)) return;
-    if (Ask(Step::Payment, command)) Asked_.shows = state;  // shown once the panel has the line
+    const TProgrammState before = CurrentState;
+    if (Ask(Step::Payment, command)) {
+      Asked_.shows = state;  // shown once the panel has the line
+      Asked_.before = before;
+    }
   });
 }
 

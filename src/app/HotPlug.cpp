@@ -87,16 +87,12 @@ void TBrekGSMDemoMainForm::OnCheckPortsTimer() {
 void TBrekGSMDemoMainForm::OnComPortGone() {
   Guarded("TBrekGSMDemoMainForm.OnComPortGone", [&] {
     if (!PortOpen()) return;  // its removal notice came first
-    LetGoOfPort();
+    LetGoOfPort(true);
   });
 }
 
-void TBrekGSMDemoMainForm::LetGoOfPort() {
-  // "reset" still with the port (a removal notice can come before the word that it was
-  // written): that word decides whether the panel restarts or the script was cut. It comes
-  // within the write's 2 s, the closing being asked after it; nothing is opened meanwhile.
-  for (const auto& [block, text] : Sent_)
-    if (ScriptRunning && SameText(text, "RESET")) AwaitedReset_ = block;
+void TBrekGSMDemoMainForm::LetGoOfPort(bool gone) {
+  AwaitResetOnLetGo(gone);
   const bool scriptCut = ScriptRunning && AwaitedReset_ == 0;  // "reset" ends the script before it lets go
   ClosePort();
   Restart_.back = false;  // a panel lost during the completion is waited for again
@@ -106,8 +102,8 @@ void TBrekGSMDemoMainForm::LetGoOfPort() {
   if (scriptCut)
     DropScript("TBrekGSMDemoMainForm.OnConnectButtonClick", "was interrupted by a disconnect and dropped");
   else if (Restart_.expired)
-    DropScript("TBrekGSMDemoMainForm.OnConnectButtonClick",
-               "was not completed: the panel was lost again after the restart, 60000 ms after \"reset\"");
+    LeaveLoading("TBrekGSMDemoMainForm.OnConnectButtonClick",
+                 "was not completed: the panel was lost again after the restart, 60000 ms after \"reset\"");
   // With a restart under way the state waits for the panel's return.
   if (!LoadDemoPending && !LoadFtdefPending) SetStartState();
   if (CheckPortsTimer) CheckPortsTimer->SetEnabled(true);  // the search goes on
@@ -224,14 +220,10 @@ void TBrekGSMDemoMainForm::CheckComPortsEnabled() {
         found = !rec->DeviceName.empty();
       }
     if (inUse != -1 && !found && PanelNamesListed_) {
-      LetGoOfPort();
+      LetGoOfPort(true);
       inUse = -1;
     }
-    if (Restart_.waiting && PanelNamesListed_ &&
-        std::none_of(PortList.begin(), PortList.end(), [&](const auto& rec) {
-          return rec->Number == Restart_.port && !rec->DeviceName.empty();
-        }))
-      Restart_.seenGone = true;
+    CheckRestartSeenGone();
     std::vector<std::int32_t> probe;
     for (auto& rec : PortList) {
       if (rec->Number == inUse) continue;

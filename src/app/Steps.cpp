@@ -2,8 +2,8 @@
 // panel's USB side appears before its firmware reads and a line can be lost, so the
 // connection's questions are asked again after a silence, never sooner than the panel has
 // shown it answers (a re-ask behind an answer still to come only queues up). A panel that
-// has sent a byte is alive: the let-go counts from its last byte. After "reset" the port is
-// opened again only once the panel was seen gone or 5 s passed, and the wait ends at 60 s.
+// has sent a byte is alive: the let-go counts from its last byte. A plain step ends with its
+// answer or at 10 s, never at a silence: an answer still to come would pay the next line.
 #include <algorithm>
 
 #include "app/BrekGSMDemoMain.h"
@@ -20,8 +20,6 @@ constexpr std::uint64_t kLetGoAfterSilenceMs = 10000;
 constexpr std::uint64_t kQuestionLimitMs = 30000;
 // A line whose answer only tells that it was taken holds the next one this long at most.
 constexpr std::uint64_t kPlainAnswerLimitMs = 10000;
-constexpr unsigned kRestartGuardMs = 5000;
-constexpr unsigned kRestartLimitMs = 60000;
 }  // namespace
 
 unsigned TBrekGSMDemoMainForm::SilenceBoundMs() const {
@@ -37,6 +35,8 @@ bool TBrekGSMDemoMainForm::Ask(Step step, const std::string& command) {
   Asked_.askedAtMs = Asked_.lastAskAtMs = now;
   Asked_.askAgainAfterMs = SilenceBoundMs();
   LastCommand = command;
+  // What has come in so far, read or not, came before this line.
+  Asked_.afterByte = Consumed_ + static_cast<std::uint64_t>(ComPort ? ComPort->ReceivedBytes() : 0);
   Asked_.block = SendCommand(command);
   // Its waits start once it is written (a port that is not open writes nothing: at once).
   Asked_.inFlight = Asked_.block != 0;
@@ -48,14 +48,17 @@ bool TBrekGSMDemoMainForm::Ask(Step step, const std::string& command) {
 void TBrekGSMDemoMainForm::AskAgain() {
   Asked_.lastAskAtMs = NowMs();
   Asked_.askAgainAfterMs *= 2;
-  if (Asked_.step == Step::AskVersion) SendCommand("");
+  // Without the empty line: a firmware that answers it would have that answer come while a
+  // later question is open.
   LastCommand = Asked_.command;
   Asked_.block = SendCommand(LastCommand);
   Asked_.inFlight = Asked_.block != 0;
 }
 
 void TBrekGSMDemoMainForm::Answered() {
-  AnswerTimeMs_ = std::max(AnswerTimeMs_, NowMs() - Asked_.askedAtMs);
+  // From the latest asking: earlier ones may have been lost (a panel still starting).
+  AnswerTimeMs_ = std::max(AnswerTimeMs_, NowMs() - Asked_.lastAskAtMs);
+  SilentPortReported_ = -1;
   Asked_ = Question{};
   if (QuestionTimer) QuestionTimer->SetEnabled(false);
 }
@@ -68,11 +71,10 @@ void TBrekGSMDemoMainForm::ArmQuestionTimer() {
   if (!QuestionOpen() || Asked_.step == Step::ScriptCommand || Asked_.inFlight) return;
   const std::uint64_t now = NowMs();
   const std::uint64_t quietFrom = std::max(Asked_.lastAskAtMs, LastByteAtMs_);
-  std::uint64_t due = quietFrom + (AskedAgain(Asked_.step) ? Asked_.askAgainAfterMs : SilenceBoundMs());
+  std::uint64_t due = Asked_.askedAtMs + kPlainAnswerLimitMs;
   if (AskedAgain(Asked_.step))
-    due = std::min({due, std::max(OpenedAtMs_, LastByteAtMs_) + kLetGoAfterSilenceMs, Asked_.askedAtMs + kQuestionLimitMs});
-  else
-    due = std::min(due, Asked_.askedAtMs + kPlainAnswerLimitMs);
+    due = std::min({quietFrom + Asked_.askAgainAfterMs, std::max(OpenedAtMs_, LastByteAtMs_) + kLetGoAfterSilenceMs,
+                    Asked_.askedAtMs + kQuestionLimitMs});
   QuestionTimer->SetInterval(static_cast<unsigned>(std::max<std::uint64_t>(due > now ? due - now : 0, 1)));
   QuestionTimer->SetEnabled(true);
 }
@@ -84,12 +86,14 @@ void TBrekGSMDemoMainForm::OnQuestionTimer() {
     const std::uint64_t now = NowMs();
     const std::uint64_t quietFrom = std::max(Asked_.lastAskAtMs, LastByteAtMs_);
     if (TakesPlainAnswer(Asked_.step)) {
-      if (now < quietFrom + SilenceBoundMs() && now < Asked_.askedAtMs + kPlainAnswerLimitMs) return ArmQuestionTimer();
-      // The panel took the line without a word (or talks of other things): the step is done
-      // all the same. A silence is no answer time: it must not lengthen the next wait.
-      const Step step = Asked_.step;
+      if (now < Asked_.askedAtMs + kPlainAnswerLimitMs) return ArmQuestionTimer();
+      // No answer (or talk of other things): said, and the next step goes. A silence is no
+      // answer time: it must not lengthen the next wait.
+      const Question unanswered = Asked_;
       Asked_ = Question{};
-      AfterPlainStep(step);
+      PlainStepFailed(unanswered, "TBrekGSMDemoMainForm.OnQuestionTimer",
+                      "no answer in " + std::to_string(kPlainAnswerLimitMs) + " ms");
+      AfterPlainStep(unanswered.step);
       RunHeldClicks();
       return;
     }
@@ -102,9 +106,13 @@ void TBrekGSMDemoMainForm::OnQuestionTimer() {
 
 void TBrekGSMDemoMainForm::GiveUpOnPort() {
   const std::int32_t number = ComPort ? ComPort->PortNumber() : -1;
-  WriteErrLog("TBrekGSMDemoMainForm.OnQuestionTimer: COM" + std::to_string(number) + " gave no usable answer to \"" +
+  // Once until it answers: a panel left silent beside the program would grow the log
+  // every 15 s.
+  if (SilentPortReported_ != number)
+    WriteErrLog("TBrekGSMDemoMainForm.OnQuestionTimer: COM" + std::to_string(number) + " gave no usable answer to \"" +
               Asked_.command + "\" in " + std::to_string(NowMs() - Asked_.askedAtMs) +
               " ms; the port is closed and looked for again");
+  SilentPortReported_ = number;
   PassedOverPort_ = number;
   LetGoOfPort();
 }
@@ -127,50 +135,6 @@ void TBrekGSMDemoMainForm::RunHeldClicks() {
     HeldClicks_.pop_front();
     button->Click();
   }
-}
-
-void TBrekGSMDemoMainForm::BeginRestart() {
-  Restart_ = RestartWait{};
-  Restart_.waiting = true;
-  Restart_.serial = SerialNumber;
-  Restart_.port = ComPort ? ComPort->PortNumber() : -1;
-  if (!RestartTimer) return;
-  RestartTimer->SetEnabled(false);
-  RestartTimer->SetInterval(kRestartGuardMs);
-  RestartTimer->SetEnabled(true);
-}
-
-void TBrekGSMDemoMainForm::EndRestartWait() {
-  Restart_ = RestartWait{};
-  if (RestartTimer) RestartTimer->SetEnabled(false);
-}
-
-bool TBrekGSMDemoMainForm::ReopenAllowed() const {
-  // A panel still on USB after "reset" finishes its work before it restarts: opened now, it
-  // would get the completion and then drop off.
-  if (AwaitedReset_) return false;  // whether the panel restarts is not known yet
-  return !Restart_.waiting || Restart_.back || Restart_.seenGone || Restart_.guardPassed;
-}
-
-void TBrekGSMDemoMainForm::OnRestartTimer() {
-  Guarded("TBrekGSMDemoMainForm.OnRestartTimer", [&] {
-    RestartTimer->SetEnabled(false);
-    if (!Restart_.waiting) return;
-    if (!Restart_.guardPassed) {
-      Restart_.guardPassed = true;
-      RestartTimer->SetInterval(kRestartLimitMs - kRestartGuardMs);
-      RestartTimer->SetEnabled(true);
-      RefreshComPorts(true);
-      return;
-    }
-    Restart_.expired = true;
-    if (Restart_.back && DeviceReady) return;  // the completion is under way: its own waits end it
-    DropScript("TBrekGSMDemoMainForm.OnRestartTimer",
-               "was not completed: the panel did not come back within " + std::to_string(kRestartLimitMs) +
-                   " ms of \"reset\"");
-    // A port opened meanwhile goes on as a connection of its own.
-    if (!DeviceReady) SetStartState();
-  });
 }
 
 void TBrekGSMDemoMainForm::ClosePort() {

@@ -56,6 +56,13 @@ class SerialDevices {
     (void)number;
     return false;
   }
+  // Tells one plugging of a port's device from the next, as of the last listing: a device
+  // that left and came back between two listings gives another value. Always the same
+  // where the system cannot tell.
+  virtual std::uint64_t DevicePlugging(std::int32_t number) {
+    (void)number;
+    return 0;
+  }
   // Whether another program holds a port that failed its probe; while it does, a notice
   // follows soon to look again.
   virtual PortClaim ClaimOn(std::int32_t number) {

@@ -225,16 +225,17 @@ TEST_F(Edges, TheFactoryCompletionWithoutAPasswordSendsNoAuthAndEndsConnected) {
   EXPECT_FALSE(form->LoadFtdefPending);
 }
 
-TEST_F(Edges, NotSetAfterTheFactoryCompletionKeepsTheSerialNumber) {
+TEST_F(Edges, NotSetAfterTheFactoryRestartIsAnotherPanelWhenTheFirstHadANumber) {
   Connect();
   LoadDemo();
   panel->Model().Config().serial = "NOT SET";
   window.EndDemoButton.Click();
   Run(10000);
   EXPECT_EQ(Commands().back(), "ZOLVA_SN?");
-  EXPECT_EQ(form->CurrentState, psConnected);
-  EXPECT_EQ(form->SerialNumber, 123456);
-  EXPECT_EQ(form->AccountNumber, 3456);
+  EXPECT_EQ(form->CurrentState, psWaitConnect) << "connected as itself: no number, not connected";
+  EXPECT_EQ(form->SerialNumber, -1);
+  ASSERT_FALSE(ProgramErrorLog().empty());
+  EXPECT_NE(ProgramErrorLog()[0].find("not the serial number 123456"), std::string::npos) << ProgramErrorLog()[0];
 }
 
 class ThrowingDevices : public sim::FakeSerialDevices {

@@ -51,7 +51,25 @@ std::unique_ptr<Timer> VirtualToolkit::CreateTimer(unsigned intervalMs, bool ena
 }
 
 std::unique_ptr<WorkQueue> VirtualToolkit::CreateWorkQueue() {
-  return threadedWork ? Toolkit::CreateWorkQueue() : CreateInlineWorkQueue();
+  struct Holding : WorkQueue {
+    explicit Holding(VirtualToolkit& ui) : ui(ui) {}
+    void Post(std::function<void()> job) override {
+      if (ui.holdWork || !ui.heldJobs_.empty()) return ui.heldJobs_.push_back(std::move(job));
+      job();
+    }
+    VirtualToolkit& ui;
+  };
+  if (threadedWork) return Toolkit::CreateWorkQueue();
+  return std::make_unique<Holding>(*this);
+}
+
+void VirtualToolkit::ReleaseWork() {
+  holdWork = false;
+  while (!heldJobs_.empty()) {
+    auto job = std::move(heldJobs_.front());
+    heldJobs_.pop_front();
+    job();
+  }
 }
 
 void VirtualToolkit::PostToUiThread(std::function<void()> call) { posted_.Push(std::move(call)); }

@@ -53,6 +53,9 @@ class VirtualToolkit : public Toolkit {
   std::size_t LiveTimers() const;
 
   bool threadedWork = false;
+  // Jobs handed over from now on wait for ReleaseWork (a port's thread still busy writing).
+  bool holdWork = false;
+  void ReleaseWork();
   bool shown = false;
   bool closed = false;
   std::vector<MessageBox> messageBoxes;
@@ -74,6 +77,7 @@ class VirtualToolkit : public Toolkit {
   std::function<void(const std::exception&)> onException_;
 
   PostedCalls posted_;
+  std::deque<std::function<void()>> heldJobs_;
 };
 
 // Moves the virtual clock with the real one, running posted calls as they come, until

@@ -8,7 +8,13 @@ namespace brek::sim {
 void FakeSerialDevices::AddPort(const Port& port, bool notify) {
   RemovePort(port.dosName, false);
   ports_.push_back(port);
+  ports_.back().plugging = ++pluggings_;
   if (notify) NotifyArrival();
+}
+
+std::uint64_t FakeSerialDevices::DevicePlugging(std::int32_t number) {
+  const Port* p = Find("COM" + std::to_string(number));
+  return p ? p->plugging : 0;
 }
 
 void FakeSerialDevices::RemovePort(const std::string& dosName, bool notify) {
@@ -26,6 +32,7 @@ FakeSerialDevices::Port* FakeSerialDevices::Find(const std::string& dosName) {
 
 void FakeSerialDevices::Notify(std::uint32_t event, std::uint32_t deviceType) {
   // Notices come as window messages: after what the loop is doing now.
+  if (noticesLost) return;
   ui_.PostToUiThread([this, event, deviceType] {
     if (onChange_) onChange_({event, deviceType});
   });

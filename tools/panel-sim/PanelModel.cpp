@@ -70,8 +70,11 @@ std::vector<std::string> PanelModel::Commands() const {
 }
 
 std::vector<PanelOutput> PanelModel::Answer(const std::string& line) {
+  auto it = config_.answerFor.find(line);
+  if (it == config_.answerFor.end() && line.find('=') != std::string::npos)
+    it = config_.answerFor.find(line.substr(0, line.find('=') + 1));
+  if (it != config_.answerFor.end()) return {Line(it->second)};
   if (line.empty()) return {};
-  if (const auto it = config_.answerFor.find(line); it != config_.answerFor.end()) return {Line(it->second)};
   if (config_.valueErrorToAll) return {Line("value error")};
   if (line == "VERSION?") return {Line(bootloader_ ? "Bootloader v2.0" : "Brek GSM Main ver=" + config_.version)};
   if (bootloader_) {

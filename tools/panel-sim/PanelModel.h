@@ -34,7 +34,8 @@ struct PanelConfig {
   // How long its USB side stays after "reset" (its firmware finishes writing first).
   std::uint32_t leaveAfterResetMs = 50;
   std::string lineEnd = "\r\n";
-  // Exact answers for given command lines, before any other rule (e.g. the version reply).
+  // Exact answers for given command lines, before any other rule (e.g. the version reply);
+  // a key ending in '=' answers every line that begins with it, "" the empty line.
   std::map<std::string, std::string> answerFor;
   // A panel whose firmware is still starting when its USB side appears: after each start
   // (plug, restart) it loses its first N command lines, and the first one that begins

@@ -323,6 +323,12 @@ bool UdevSerialDevices::AwaitsOtherProgram(std::int32_t number) {
   return awaits;
 }
 
+std::uint64_t UdevSerialDevices::DevicePlugging(std::int32_t number) {
+  const std::string node = PortDevicePath(number);
+  const auto it = known_.find(node.substr(node.rfind('/') + 1));
+  return node.empty() || it == known_.end() ? 0 : static_cast<std::uint64_t>(it->second.inode);
+}
+
 PortClaim UdevSerialDevices::ClaimOn(std::int32_t number) {
   PortClaim claim;
   const std::string node = PortDevicePath(number);

@@ -35,6 +35,8 @@ class UdevSerialDevices : public SerialDevices {
   // passes our exclusive use: a port it may still probe is left to it first.
   bool AwaitsOtherProgram(std::int32_t number) override;
   PortClaim ClaimOn(std::int32_t number) override;
+  // The inode of the port's sysfs folder: udev makes the folder anew for every plugging.
+  std::uint64_t DevicePlugging(std::int32_t number) override;
 
  private:
   struct TtyDevice {

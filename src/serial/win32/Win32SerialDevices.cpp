@@ -1,5 +1,6 @@
 #include "serial/win32/Win32SerialDevices.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "common/Cp1251.h"
@@ -12,6 +13,20 @@
 #undef RegisterDeviceNotification
 
 namespace brek {
+namespace {
+// The notice's interface name names the panel's USB identity (the name may come as ANSI or
+// as UTF-16: its NULs are skipped).
+bool IsPanelInterface(std::intptr_t lParam) {
+  const auto* notice = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam);
+  const std::size_t from = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+  if (notice->dbcc_size <= from) return false;
+  const char* bytes = reinterpret_cast<const char*>(notice);
+  std::string name;
+  for (std::size_t i = from; i < notice->dbcc_size && i < from + 1024; ++i)
+    if (bytes[i]) name += static_cast<char>(bytes[i] >= 'a' && bytes[i] <= 'z' ? bytes[i] - 32 : bytes[i]);
+  return name.find("VID_FFFF&PID_2331") != std::string::npos;
+}
+}  // namespace
 
 std::uint32_t Win32SerialDevices::QueryDosDevice(char* buffer, std::uint32_t size, std::uint32_t& lastError) {
   SetLastError(0);
@@ -59,6 +74,8 @@ void Win32SerialDevices::OnDeviceChangeMessage(std::uintptr_t wParam, std::intpt
   // Only the arrival and removal events carry a broadcast header.
   if ((wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) && lParam != 0)
     m.deviceType = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_devicetype;
+  if (wParam == DBT_DEVICEARRIVAL && m.deviceType == DBT_DEVTYP_DEVICEINTERFACE && IsPanelInterface(lParam))
+    ++panelArrivals_;
   onChange_(m);
 }
 

@@ -18,12 +18,16 @@ class Win32SerialDevices : public SerialDevices {
   bool RegisterDeviceNotification(std::function<void(const DeviceChangeMessage&)> onChange) override;
   std::string SystemErrorText(std::uint32_t code) override;
 
+  // The panel's arrivals counted: a panel that left and came back is another plugging.
+  std::uint64_t DevicePlugging(std::int32_t) override { return panelArrivals_; }
+
   // The window procedure hands WM_DEVICECHANGE here (wParam, lParam).
   void OnDeviceChangeMessage(std::uintptr_t wParam, std::intptr_t lParam);
 
  private:
   void* window_;
   std::function<void(const DeviceChangeMessage&)> onChange_;
+  std::uint64_t panelArrivals_ = 0;
 };
 
 }  // namespace brek

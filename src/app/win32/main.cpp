@@ -9,6 +9,12 @@
 #include "ui/win32/SingleInstance.h"
 #include "ui/win32/Win32Toolkit.h"
 
+namespace {
+// After the window's close: how long the port's thread is given to close the port. A job
+// stuck in the driver is never joined; the process ends and the system closes the device.
+constexpr unsigned kPortEndWaitMs = 250;
+}  // namespace
+
 int main() {
   // A second window would find the panel held by the first and say it is not connected.
   brek::Win32SingleInstance instance;
@@ -29,6 +35,9 @@ int main() {
     auto form = std::make_unique<brek::TBrekGSMDemoMainForm>(
         brek::FormContext{&toolkit, &controls, brek::ExecutablePath(), &devices});
     rc = toolkit.Run();
+    // The claim first: a start from now on opens its own window at once.
+    instance.Release();
+    toolkit.BoundWorkQueueEnds(kPortEndWaitMs);
     form.reset();
     window.OnDeviceChange = nullptr;
     brek::CommSetNoticeWindow(nullptr);

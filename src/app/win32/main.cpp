@@ -21,7 +21,6 @@ int main() {
   if (!instance.Claim()) return 0;
   brek::Win32Toolkit toolkit;
   brek::MainWindowControls controls;
-  int rc = 0;
   {
     // Created hidden: the start-up timer shows it, or ends the program with a message.
     brek::Win32MainWindow window(controls, toolkit);
@@ -34,14 +33,12 @@ int main() {
     };
     auto form = std::make_unique<brek::TBrekGSMDemoMainForm>(
         brek::FormContext{&toolkit, &controls, brek::ExecutablePath(), &devices});
-    rc = toolkit.Run();
+    toolkit.Run();
     // The claim first: a start from now on opens its own window at once.
     instance.Release();
     toolkit.BoundWorkQueueEnds(kPortEndWaitMs);
     form.reset();
-    window.OnDeviceChange = nullptr;
-    brek::CommSetNoticeWindow(nullptr);
-    toolkit.SetMainWindow(nullptr);
+    toolkit.EndProcess();
   }
-  return rc;
+  // Not reached: the window goes with the process (see WM_CLOSE).
 }

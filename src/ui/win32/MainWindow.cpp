@@ -259,10 +259,12 @@ std::intptr_t Win32MainWindow::Handle(void* window, unsigned msg, std::uintptr_t
         if (wParam) SetWindowTextW(hwnd, ToWide(controls_.Caption).c_str());
         break;
       case WM_CLOSE:
-        DestroyWindow(hwnd);
+        // The window goes with the process, after the bounded teardown: Wine's DestroyWindow
+        // without a window manager waits 2 s for the unmapping to be confirmed.
+        toolkit_.EndLoop(0);
         return 0;
       case WM_DESTROY:
-        PostQuitMessage(0);
+        toolkit_.EndLoop(0);
         return 0;
       default:
         break;

@@ -94,6 +94,8 @@ void TBrekGSMDemoMainForm::OnFormDestroy() {
   Destroyed_ = true;
   Guarded("TBrekGSMDemoMainForm.OnFormDestroy", [&] {
     Ui().SetApplicationExceptionHandler({});
+    // Cut by the close like any other cut: said once in the error log.
+    DropScript("TBrekGSMDemoMainForm.OnFormDestroy", "was interrupted by closing the program and dropped");
     DestroyPort();
     CheckPortsTimer.reset();
     QuestionTimer.reset();

@@ -1,5 +1,6 @@
 #include "common/EventLoop.h"
 
+#include <cstdlib>
 #include <thread>
 
 #include "common/CommonUtils.h"
@@ -9,33 +10,53 @@ namespace {
 
 class ThreadWorkQueue : public WorkQueue {
  public:
-  ThreadWorkQueue() : thread_([this] { Run(); }) {}
+  explicit ThreadWorkQueue(EventLoop& loop) : loop_(loop), state_(std::make_shared<State>()) {
+    thread_ = std::thread([state = state_] { Run(*state); });
+  }
   ~ThreadWorkQueue() override {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
+    std::unique_lock lock(state_->mutex);
+    state_->stop = true;
+    state_->more.notify_all();
+    const unsigned bound = loop_.WorkQueueEndBoundMs();
+    if (bound && !state_->ended.wait_for(lock, std::chrono::milliseconds(bound), [this] { return state_->done; })) {
+      // Never joined: the job may sit in the driver for good.
+      lock.unlock();
+      thread_.detach();
+      loop_.EndProcess();
     }
-    more_.notify_all();
+    lock.unlock();
     thread_.join();
   }
   void Post(std::function<void()> job) override {
     {
-      std::lock_guard lock(mutex_);
-      jobs_.push_back(std::move(job));
+      std::lock_guard lock(state_->mutex);
+      state_->jobs.push_back(std::move(job));
     }
-    more_.notify_all();
+    state_->more.notify_all();
   }
 
  private:
-  void Run() {
+  // The thread's own share: it outlives a queue that stopped waiting for it.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable more, ended;
+    std::deque<std::function<void()>> jobs;
+    bool stop = false, done = false;
+  };
+
+  static void Run(State& s) {
     for (;;) {
       std::function<void()> job;
       {
-        std::unique_lock lock(mutex_);
-        more_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
-        if (jobs_.empty()) return;  // stopped, and every job handed over has run
-        job = std::move(jobs_.front());
-        jobs_.pop_front();
+        std::unique_lock lock(s.mutex);
+        s.more.wait(lock, [&] { return s.stop || !s.jobs.empty(); });
+        if (s.jobs.empty()) {  // stopped, and every job handed over has run
+          s.done = true;
+          s.ended.notify_all();
+          return;
+        }
+        job = std::move(s.jobs.front());
+        s.jobs.pop_front();
       }
       try {
         job();
@@ -45,16 +66,16 @@ class ThreadWorkQueue : public WorkQueue {
     }
   }
 
-  std::mutex mutex_;
-  std::condition_variable more_;
-  std::deque<std::function<void()>> jobs_;
-  bool stop_ = false;
-  std::thread thread_;  // last: started once the rest is made
+  EventLoop& loop_;
+  std::shared_ptr<State> state_;
+  std::thread thread_;
 };
 
 }  // namespace
 
-std::unique_ptr<WorkQueue> EventLoop::CreateWorkQueue() { return std::make_unique<ThreadWorkQueue>(); }
+std::unique_ptr<WorkQueue> EventLoop::CreateWorkQueue() { return std::make_unique<ThreadWorkQueue>(*this); }
+
+void EventLoop::EndProcess() { std::_Exit(0); }
 
 std::unique_ptr<WorkQueue> EventLoop::CreateInlineWorkQueue() {
   struct Inline : WorkQueue {

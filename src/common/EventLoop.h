@@ -27,7 +27,8 @@ class Timer {
 };
 
 // Work that may wait on a device, run one job after another in the order handed over,
-// off the user-interface thread. Destroying it waits for the jobs already handed over.
+// off the user-interface thread. Destroying it waits for the jobs already handed over (for
+// a bounded time once the loop's BoundWorkQueueEnds was called).
 class WorkQueue {
  public:
   virtual ~WorkQueue() = default;
@@ -55,11 +56,22 @@ class EventLoop {
   // A queue with a thread of its own. A virtual-time loop runs each job as it is handed
   // over: its clock stands still meanwhile, and the job's outcome, posted, comes later.
   virtual std::unique_ptr<WorkQueue> CreateWorkQueue();
+  // From now on a queue's end waits at most ms for the jobs handed over. A job still running
+  // then sits in a driver call that may never return: its thread is not joined and the
+  // process is ended (EndProcess), the system closing the device; the job would use what
+  // its owner frees. For the program's end only.
+  void BoundWorkQueueEnds(unsigned ms) { workQueueEndMs_ = ms; }
+  unsigned WorkQueueEndBoundMs() const { return workQueueEndMs_; }
+  // Ends the process at once: no destructor runs, the system releases what it held.
+  [[noreturn]] virtual void EndProcess();
   // Runs each job as it is handed over, on the caller's thread.
   static std::unique_ptr<WorkQueue> CreateInlineWorkQueue();
   // Exceptions that escape a timer, posted call or click go here, never across the event
   // loop; an empty handler restores the default (logged, nothing shown).
   virtual void SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) = 0;
+
+ private:
+  unsigned workQueueEndMs_ = 0;  // 0: the end waits for every job
 };
 
 // The calls posted to the user-interface thread: pushed from any thread, taken one at a

@@ -583,6 +583,7 @@ def stalled_panel(c, panel, program, link=lambda node: None):
                 time.sleep(0.05)
         link(panel.gadget.node())
         times = ping.during(30)
+        window, process = program.close_box()  # while a line is still held in the driver
     finally:
         ping.close()
         panel.unplug()
@@ -591,8 +592,11 @@ def stalled_panel(c, panel, program, link=lambda node: None):
     c.figures += [f'stalled panel: the window answered within {worst:.0f} ms at worst',
                   f'{len(times)} pings, median {statistics.median(times):.1f} ms; {taken} bytes filled the panel\'s '
                   f'side first; the program wrote {sent} lines meanwhile; with no panel, {max(idle):.0f} ms at worst']
+    ms = lambda s: 'never' if s is None else f'{s * 1000:.0f} ms'  # noqa: E731
+    c.figures.append(f'closed beside it: the window gone in {ms(window)}, the process in {ms(process)}')
     check(len(times) >= 50 and sent >= 2, f'{len(times)} pings, {sent} lines written')
     check(worst < 1000, f'the window answered within {worst:.0f} ms at worst')
+    check(process is not None and process < 1, f'the process ended {ms(process)} after the close')
 
 
 def stalled_panel_linux(c, panel, other):
@@ -603,6 +607,9 @@ def stalled_panel_linux(c, panel, other):
     try:
         program.wait_window(120)
         stalled_panel(c, panel, program)
+        again = Program(LINUX_PROGRAM, folder, display, env=program.env)  # the lock was let go of
+        again.wait_window(120)
+        again.close()
     finally:
         program.close()
 

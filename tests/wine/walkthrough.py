@@ -254,6 +254,15 @@ def notices(c):
     # Started again while it runs, under another Windows program's window (Wine restacks only
     # among its own): one window, the running one, in front.
     second_start(c.program, cover=('wine', 'notepad'), cover_class='notepad.exe', cover_env=c.wine.env)
+    # Closed mid-script: the window goes at once, the process within a second, the cut is logged.
+    mark = len(c.heard())
+    c.program.click(START)
+    check(wait_for(lambda: len(c.heard()) >= mark + 5, 10), 'the script under way')
+    window, process = c.program.close_box()
+    c.figures.append(f'closed mid-script: the window gone in {(window or 9) * 1000:.0f} ms, the process in '
+                     f'{(process or 9) * 1000:.0f} ms')
+    check((process or 9) < 1 and (window or 9) < 1, f'closed: window {window}, process {process} s')
+    check('interrupted by closing the program and dropped' in c.program.error_log(), 'the cut is logged')
 
 
 def pulled_mid_script(c):

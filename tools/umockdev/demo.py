@@ -155,6 +155,15 @@ class WindowPing:
             time.sleep(every)
         return times
 
+    def delete(self):
+        """WM_DELETE_WINDOW, what a click on the title bar's close box sends."""
+        e = XEvent()
+        e.xclient.type, e.xclient.window, e.xclient.message_type, e.xclient.format = (
+            self.CLIENT_MESSAGE, self.window, self.protocols, 32)
+        e.xclient.l[0] = self.x.XInternAtom(self.d, b'WM_DELETE_WINDOW', 0)
+        self.x.XSendEvent(self.d, self.window, 0, 0, ctypes.byref(e))
+        self.x.XFlush(self.d)
+
     def close(self):
         self.x.XCloseDisplay(self.d)
 
@@ -204,6 +213,22 @@ class Program:
                 said = f.read().strip()
             state = 'still runs' if self.proc.poll() is None else f'exited with {self.proc.returncode}'
             raise RuntimeError(f'the window did not appear; the program {state}; it printed: {said!r}')
+
+    def close_box(self, timeout=5):
+        """Clicks the close box; seconds from it until no window was shown and until the
+        process had ended (None: not within timeout)."""
+        ping = WindowPing(self.display, self.window)
+        ping.delete()
+        ping.close()
+        sent, gone = time.monotonic(), {}
+        while time.monotonic() < sent + timeout and len(gone) < 2:
+            if 'window' not in gone and not self.x('xdotool', 'search', '--onlyvisible', '--name', WINDOW_NAME,
+                                                   capture=True).split():
+                gone['window'] = time.monotonic() - sent
+            if 'process' not in gone and self.proc.poll() is not None:
+                gone['process'] = time.monotonic() - sent
+            time.sleep(0.005)
+        return gone.get('window'), gone.get('process')
 
     def title(self):
         return self.x('xdotool', 'getwindowname', self.window, capture=True).decode().strip()

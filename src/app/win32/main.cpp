@@ -9,13 +9,18 @@
 #include "ui/win32/SingleInstance.h"
 #include "ui/win32/Win32Toolkit.h"
 
+namespace {
+// After the window's close: how long the port's thread is given to close the port. A job
+// stuck in the driver is never joined; the process ends and the system closes the device.
+constexpr unsigned kPortEndWaitMs = 250;
+}  // namespace
+
 int main() {
   // A second window would find the panel held by the first and say it is not connected.
   brek::Win32SingleInstance instance;
   if (!instance.Claim()) return 0;
   brek::Win32Toolkit toolkit;
   brek::MainWindowControls controls;
-  int rc = 0;
   {
     // Created hidden: the start-up timer shows it, or ends the program with a message.
     brek::Win32MainWindow window(controls, toolkit);
@@ -28,11 +33,12 @@ int main() {
     };
     auto form = std::make_unique<brek::TBrekGSMDemoMainForm>(
         brek::FormContext{&toolkit, &controls, brek::ExecutablePath(), &devices});
-    rc = toolkit.Run();
+    toolkit.Run();
+    // The claim first: a start from now on opens its own window at once.
+    instance.Release();
+    toolkit.BoundWorkQueueEnds(kPortEndWaitMs);
     form.reset();
-    window.OnDeviceChange = nullptr;
-    brek::CommSetNoticeWindow(nullptr);
-    toolkit.SetMainWindow(nullptr);
+    toolkit.EndProcess();
   }
-  return rc;
+  // Not reached: the window goes with the process (see WM_CLOSE).
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The script's progress on the dock's icon: docks and task managers (Ubuntu's, KDE's, Plank
 // and others) read it from the launcher-entry signal on the session bus, keyed by the
-// program's .desktop file. Without a session bus it does nothing.
+// program's .desktop file. Without a session bus it does nothing. The bus is connected on a
+// thread of its own from the first entry made (at start-up): a bus that accepts and never
+// answers holds that thread, never the window's; progress is sent once the bus is there.
 #include <QString>
 
 #include "ui/Controls.h"
@@ -12,16 +14,28 @@ class LauncherEntry {
  public:
   // desktopId: the .desktop file's name, e.g. "brekgsmdemo.desktop".
   explicit LauncherEntry(const QString& desktopId);
+  ~LauncherEntry();
+  LauncherEntry(const LauncherEntry&) = delete;
+  LauncherEntry& operator=(const LauncherEntry&) = delete;
 
   void Show(const TProgressBar& bar);
 
+  // Begins connecting to the session bus in the background (once a process).
+  static void ConnectInTheBackground();
+  // No connection is being made now: none begun, or it ended either way. While one is, the
+  // process's normal end would wait for it (Qt's bus thread is joined at exit).
+  static bool BusSettled();
+
  private:
-  bool Connected();
+  struct State {
+    bool shown = false, urgent = false;
+    double progress = 0;
+    bool operator==(const State&) const = default;
+  };
+  void Send();
 
   QString appUri_;
-  int connected_ = -1;  // -1 not tried yet
-  bool shown_ = false, urgent_ = false;
-  double progress_ = 0;
+  State wanted_, sent_;
 };
 
 }  // namespace brek

@@ -1,5 +1,7 @@
 #include "ui/qt/MainWindow.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
@@ -123,6 +125,11 @@ QPushButton* MainWindow::Button(const TButton& b) const {
   for (const auto& [control, widget] : buttons_)
     if (control == &b) return widget;
   return nullptr;
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+  QWidget::closeEvent(e);
+  if (e->isAccepted()) QCoreApplication::exit(0);
 }
 
 void MainWindow::showEvent(QShowEvent* e) {

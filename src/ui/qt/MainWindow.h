@@ -28,6 +28,10 @@ class MainWindow : public QWidget {
 
  protected:
   void showEvent(QShowEvent* e) override;
+  // A close that is accepted ends the event loop at once (QCoreApplication::exit): Qt's own
+  // quit on the last window's close is a posted event that a window shown or a loop
+  // entered before it is handled takes back.
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   void Bind(TButton& b, QPushButton* w);

@@ -103,8 +103,9 @@ void QtToolkit::ShowMainWindow() {
 
 void QtToolkit::CloseMainWindow() {
   if (window_) window_->close();
-  // A window that was never shown does not end the loop by closing.
-  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  // Also before the loop runs (a failed start-up), and for a window never shown: queued, and
+  // an exit that no window shown later takes back.
+  QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 void QtToolkit::SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) {

@@ -43,6 +43,11 @@ void RegisterWindowClass(HINSTANCE instance) {
 
 const wchar_t* Win32MainWindow::ClassName() { return kWindowClass; }
 
+unsigned Win32MainWindow::ActivationMessage() {
+  static const UINT message = RegisterWindowMessageW(L"BrekGSMDemo-Activate");
+  return message;
+}
+
 Win32MainWindow::Win32MainWindow(MainWindowControls& controls, Win32Toolkit& toolkit)
     : controls_(controls), toolkit_(toolkit) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -226,6 +231,7 @@ std::intptr_t Win32MainWindow::Handle(void* window, unsigned msg, std::uintptr_t
       OnTaskbarButtonCreated();
       return 0;
     }
+    if (msg == ActivationMessage() && msg != 0) return kActivationAnswer;  // this window's loop runs
     switch (msg) {
       case WM_PAINT: {
         PAINTSTRUCT ps;
@@ -253,10 +259,12 @@ std::intptr_t Win32MainWindow::Handle(void* window, unsigned msg, std::uintptr_t
         if (wParam) SetWindowTextW(hwnd, ToWide(controls_.Caption).c_str());
         break;
       case WM_CLOSE:
-        DestroyWindow(hwnd);
+        // The window goes with the process, after the bounded teardown: Wine's DestroyWindow
+        // without a window manager waits 2 s for the unmapping to be confirmed.
+        toolkit_.EndLoop(0);
         return 0;
       case WM_DESTROY:
-        PostQuitMessage(0);
+        toolkit_.EndLoop(0);
         return 0;
       default:
         break;

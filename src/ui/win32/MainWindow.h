@@ -24,6 +24,9 @@ class Win32MainWindow {
   // the taskbar has said the button is there.
   long TaskbarResult() const { return taskbarResult_; }
   static const wchar_t* ClassName();
+  // A second start asks with this message; the window's thread answers kActivationAnswer.
+  static unsigned ActivationMessage();
+  static constexpr long kActivationAnswer = 0x42524B;
   // WM_DEVICECHANGE goes here (wParam, lParam).
   std::function<void(std::uintptr_t, std::intptr_t)> OnDeviceChange;
 

@@ -11,8 +11,8 @@
 namespace brek {
 namespace {
 
-// A running program that is still making its window gets this long.
-constexpr int kFindForMs = 3000, kFindEveryMs = 50;
+// A running program that does not answer within this is closing or hung: it is not waited for.
+constexpr DWORD kAnswerWithinMs = 2000, kAskEveryMs = 50;
 
 std::wstring UserSidOf(HANDLE process) {
   HANDLE token = nullptr;
@@ -31,25 +31,40 @@ std::wstring UserSidOf(HANDLE process) {
   return sid;
 }
 
-// The running program's window: of our class, shown, and of a process of this user (another
-// user's may share the desktop, started with "run as").
-HWND RunningWindow(const std::wstring& sid) {
+bool OfUser(HWND w, const std::wstring& sid) {
+  // Another user's may share the desktop, started with "run as".
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  const std::wstring owner = process ? UserSidOf(process) : std::wstring();
+  if (process) CloseHandle(process);
+  return owner.empty() || owner == sid;
+}
+
+// A window of our class and user whose thread answers within the time left; a hung one is
+// given up on at once (SMTO_ABORTIFHUNG).
+HWND AnsweringWindow(const std::wstring& sid, DWORD withinMs) {
+  const DWORD started = GetTickCount();
   for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, Win32MainWindow::ClassName(), nullptr));) {
-    if (!IsWindowVisible(w)) continue;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    const std::wstring owner = process ? UserSidOf(process) : std::wstring();
-    if (process) CloseHandle(process);
-    if (owner.empty() || owner == sid) return w;
+    if (!OfUser(w, sid)) continue;
+    const DWORD spent = GetTickCount() - started;
+    if (spent >= withinMs) break;
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutW(w, Win32MainWindow::ActivationMessage(), 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                            withinMs - spent, &answer) &&
+        answer == static_cast<DWORD_PTR>(Win32MainWindow::kActivationAnswer))
+      return w;
   }
   return nullptr;
 }
 
 }  // namespace
 
-Win32SingleInstance::~Win32SingleInstance() {
+Win32SingleInstance::~Win32SingleInstance() { Release(); }
+
+void Win32SingleInstance::Release() {
   if (mutex_) CloseHandle(static_cast<HANDLE>(mutex_));
+  mutex_ = nullptr;
 }
 
 bool Win32SingleInstance::Claim() {
@@ -60,22 +75,24 @@ bool Win32SingleInstance::Claim() {
   // Denied: the running one is this user's too, started with more rights.
   const bool another = mutex_ ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
   if (!another) return true;
-  if (mutex_) CloseHandle(static_cast<HANDLE>(mutex_));  // the running one's to keep alive, not ours
-  mutex_ = nullptr;
-  // The user has just started this process, so it may give the foreground away; the running
-  // one could not take it by itself.
-  for (int waited = 0; waited <= kFindForMs; waited += kFindEveryMs) {
-    if (HWND w = RunningWindow(sid)) {
-      if (IsIconic(w)) ShowWindow(w, SW_RESTORE);
-      SetForegroundWindow(w);
-      // Raised as well: not every desktop restacks a window for its activation (Wine's without
-      // a window manager does not).
-      BringWindowToTop(w);
+  const DWORD started = GetTickCount();
+  for (DWORD spent = 0; spent < kAnswerWithinMs; spent = GetTickCount() - started) {
+    if (HWND w = AnsweringWindow(sid, kAnswerWithinMs - spent)) {
+      // Only calls that do not wait for the window's thread. One still starting shows itself
+      // in front. The user has just started this process, so it may give the foreground away.
+      if (IsWindowVisible(w)) {
+        ShowWindowAsync(w, IsIconic(w) ? SW_RESTORE : SW_SHOW);
+        SetForegroundWindow(w);
+        // Raised as well: not every desktop restacks a window for its activation (Wine's
+        // without a window manager does not).
+        SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+      }
+      Release();  // the running one's to keep alive, not ours
       return false;
     }
-    Sleep(kFindEveryMs);
+    Sleep(kAskEveryMs);
   }
-  return false;
+  return true;  // the handle kept holds the name for the starts after this one
 }
 
 }  // namespace brek

@@ -86,10 +86,12 @@ Win32Toolkit::Win32Toolkit() {
   SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   messageWindow_ = h;
   waitTimer_ = MakePreciseTimer();
+  endEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
 Win32Toolkit::~Win32Toolkit() {
   if (waitTimer_) CloseHandle(static_cast<HANDLE>(waitTimer_));
+  if (endEvent_) CloseHandle(static_cast<HANDLE>(endEvent_));
   SetWindowLongPtrW(Hwnd(messageWindow_), GWLP_USERDATA, 0);
   DestroyWindow(Hwnd(messageWindow_));
 }
@@ -143,6 +145,10 @@ double Win32Toolkit::NextDueMs() const {
 }
 
 bool Win32Toolkit::PumpOnce(unsigned waitMs, int* quitCode) {
+  if (quitting_) {
+    if (quitCode) *quitCode = quitCode_;
+    return false;
+  }
   FireDueTimers();
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -152,20 +158,22 @@ bool Win32Toolkit::PumpOnce(unsigned waitMs, int* quitCode) {
     }
     DispatchOne(&msg);
   }
+  if (quitting_) return PumpOnce(0, quitCode);  // ended by what was dispatched
   FireDueTimers();
   const double next = NextDueMs(), now = NowMs();
   if (next >= 0 && next <= now) return true;
   // A wait in whole milliseconds, woken early by input and then rounded up again, made a
   // 10 ms timer fire after 11: the next timer's time is waited for to a tenth of a
   // microsecond instead.
-  HANDLE timer = static_cast<HANDLE>(waitTimer_);
-  if (next >= 0 && (waitMs == INFINITE || next - now < waitMs) && SetPreciseTimer(timer, next - now)) {
-    MsgWaitForMultipleObjectsEx(1, &timer, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  // The loop's end wakes the wait too: a close handled inside it (Wine delivers the close
+  // box there) left the wait waiting on for its time.
+  HANDLE handles[2] = {static_cast<HANDLE>(endEvent_), static_cast<HANDLE>(waitTimer_)};
+  if (next >= 0 && (waitMs == INFINITE || next - now < waitMs) && SetPreciseTimer(handles[1], next - now)) {
+    MsgWaitForMultipleObjectsEx(2, handles, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     return true;
   }
   const double limit = next >= 0 ? std::min<double>(waitMs, std::ceil(next - now)) : waitMs;
-  if (limit > 0)
-    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(limit), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  if (limit > 0) MsgWaitForMultipleObjectsEx(1, handles, static_cast<DWORD>(limit), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   return true;
 }
 
@@ -221,8 +229,15 @@ void Win32Toolkit::ShowMainWindow() {
 
 void Win32Toolkit::CloseMainWindow() {
   if (window_ && IsWindow(Hwnd(window_))) DestroyWindow(Hwnd(window_));
-  if (!quitting_) PostQuitMessage(0);  // a window never shown does not end the loop by itself
+  EndLoop(0);  // a window never shown does not end the loop by itself
+}
+
+void Win32Toolkit::EndLoop(int code) {
+  if (quitting_) return;
   quitting_ = true;
+  quitCode_ = code;
+  PostQuitMessage(code);  // for loops that are not ours (a message box)
+  SetEvent(static_cast<HANDLE>(endEvent_));  // wakes a wait under way
 }
 
 void Win32Toolkit::SetApplicationExceptionHandler(std::function<void(const std::exception&)> handler) {

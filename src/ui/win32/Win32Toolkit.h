@@ -29,6 +29,10 @@ class Win32Toolkit : public Toolkit {
   void HandleException(const std::exception& e) const;
   // The message loop, until the main window is gone; the program's exit code.
   int Run();
+  // Ends the loop for good (the main window's WM_DESTROY): also when the quit message was
+  // posted inside a wait that then goes on (Wine handles the close box's message inside
+  // MsgWaitForMultipleObjectsEx and waits on for the next timer).
+  void EndLoop(int code);
   // One message through the dialog keys (Tab) of the main window, then its window procedure.
   void DispatchOne(void* msg);
 
@@ -56,12 +60,14 @@ class Win32Toolkit : public Toolkit {
   bool PumpOnce(unsigned waitMs, int* quitCode);
   void* messageWindow_ = nullptr;
   void* waitTimer_ = nullptr;  // the wait for the next timer's time, finer than a millisecond
+  void* endEvent_ = nullptr;   // set once the loop is ended
   void* window_ = nullptr;
   std::function<void(const std::exception&)> onException_;
   std::map<std::uintptr_t, TimerEntry> timers_;
   std::uintptr_t nextTimerId_ = 1;
   PostedCalls posted_;
   bool quitting_ = false;
+  int quitCode_ = 0;
 };
 
 std::wstring ToWide(const std::string& cp1251);

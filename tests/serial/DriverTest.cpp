@@ -142,6 +142,7 @@ TEST_F(Driver, AFailedOpeningLeavesAnotherHoldersExclusiveUseAlone) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+  EXPECT_EQ(CommProbe(kPort), TProbe::Held);
   EXPECT_FALSE(CommOpen(rec));
   int exclusive = 0;
   ASSERT_EQ(ioctl(holder, TIOCGEXCL, &exclusive), 0);
@@ -152,7 +153,7 @@ TEST_F(Driver, AFailedOpeningLeavesAnotherHoldersExclusiveUseAlone) {
   // port, and the holder keeps its flag.
   flock(holder, LOCK_UN);
   ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
-  EXPECT_FALSE(CommProbe(kPort));
+  EXPECT_EQ(CommProbe(kPort), TProbe::Held) << "another's hold, told apart from a port not there";
   EXPECT_FALSE(CommOpen(rec));
   ASSERT_EQ(ioctl(holder, TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 1);
@@ -418,7 +419,7 @@ TEST(RealDevice, AStalledDeviceNeverHoldsAWritePastItsBound) {
   // Looking at the node again at once (the check timer's probe) does not wait for a
   // closing that may still run in the driver.
   const auto p0 = std::chrono::steady_clock::now();
-  const bool free = CommProbe(43);
+  const bool free = CommProbe(43) == TProbe::Free;
   const auto probeMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - p0).count();
   std::printf("stalled write: probe after closing %s in %lld ms\n", free ? "free" : "not free", static_cast<long long>(probeMs));
   EXPECT_LT(probeMs, kClosingBoundMs);

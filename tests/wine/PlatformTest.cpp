@@ -61,7 +61,7 @@ TEST_F(Win32Platform, APortThatDoesNotExistIsNeitherOpenedNorProbed) {
   CommDrv.PortNumber = 250;
   EXPECT_FALSE(CommOpen(CommDrv));
   EXPECT_EQ(CommDrv.Handle, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(CommProbe(250));
+  EXPECT_EQ(CommProbe(250), TProbe::Refused);
 }
 
 // Timers fire on the precise clock in the toolkit's loop and on the window tick elsewhere:

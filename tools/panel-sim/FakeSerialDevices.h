@@ -40,6 +40,7 @@ class FakeSerialDevices : public SerialDevices {
   void GetFriendlyName(const std::vector<std::string>& set, std::size_t index, char* buffer, std::size_t size) override;
   bool RegisterDeviceNotification(std::function<void(const DeviceChangeMessage&)> onChange) override;
   std::string SystemErrorText(std::uint32_t code) override { return "System error " + std::to_string(code); }
+  PortClaim ClaimOn(std::int32_t number) override { return {true, "COM" + std::to_string(number), ""}; }
 
   const std::vector<Port>& Ports() const { return ports_; }
 

@@ -23,7 +23,8 @@ bool LauncherEntry::Connected() {
 }
 
 void LauncherEntry::Show(const TProgressBar& bar) {
-  const bool shown = bar.Visible();
+  // A dropped script's failure stays on the dock for its moment, the window's bar gone.
+  const bool shown = bar.Visible() || bar.GetMode() == TProgressBar::Mode::Error;
   // The signal has no paused state; an error asks for the user's attention instead.
   const bool urgent = shown && bar.GetMode() == TProgressBar::Mode::Error;
   const double progress = shown && bar.Max() > 0 ? std::clamp(double(bar.Position()) / bar.Max(), 0.0, 1.0) : 0.0;

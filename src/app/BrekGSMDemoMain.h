@@ -23,6 +23,8 @@ namespace brek {
 
 class TCommandsList;
 class TComPortKX;
+enum class TWritten;
+enum class TProbe : std::uint8_t;
 class SerialDevices;
 struct DeviceChangeMessage;
 
@@ -71,7 +73,7 @@ class TBrekGSMDemoMainForm {
   // Whether the panel got it comes with OnComPortWritten.
   std::uint64_t SendCommand(const std::string& text);
   // A line written whole, or not (not taken in 2 s: a ready link is then let go of as lost).
-  void OnComPortWritten(std::uint64_t block, bool whole);
+  void OnComPortWritten(std::uint64_t block, TWritten outcome);
   std::string Bytes2String(const std::uint8_t* bytes, std::size_t count);
   void OnComPortReceiveData();
   void NewString(const std::string& line);
@@ -112,7 +114,7 @@ class TBrekGSMDemoMainForm {
   std::string GetDeviceName(const std::vector<std::string>& set, std::size_t index);
   void CheckComPortsEnabled();
   // The probes of the panel ports came back (made off the user-interface thread).
-  void OnPortsProbed(const std::vector<std::int32_t>& numbers, const std::vector<bool>& free);
+  void OnPortsProbed(const std::vector<std::int32_t>& numbers, const std::vector<TProbe>& answers);
   std::int32_t GetTestedPortNumber();
 
   // The program's folder, with its trailing separator.

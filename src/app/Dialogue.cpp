@@ -65,8 +65,9 @@ std::uint64_t TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
   return number;
 }
 
-void TBrekGSMDemoMainForm::OnComPortWritten(std::uint64_t block, bool whole) {
+void TBrekGSMDemoMainForm::OnComPortWritten(std::uint64_t block, TWritten outcome) {
   Guarded("TBrekGSMDemoMainForm.SendCommand", [&] {
+    const bool whole = outcome == TWritten::Whole;
     if (block == AwaitedReset_) return AwaitedResetWritten(whole);
     const auto it = std::find_if(Sent_.begin(), Sent_.end(), [&](const auto& s) { return s.first == block; });
     if (it == Sent_.end()) return;  // a line of an opening since closed
@@ -74,7 +75,8 @@ void TBrekGSMDemoMainForm::OnComPortWritten(std::uint64_t block, bool whole) {
     Sent_.erase(Sent_.begin(), std::next(it));
     if (!whole) {
       WriteErrLog("TBrekGSMDemoMainForm.SendCommand: \"" + text + "\" did not go out whole in " +
-                  std::to_string(kWriteTimeoutMs) + " ms; what was left of it was dropped");
+                  std::to_string(kWriteTimeoutMs) + " ms; what was left of it " +
+                  (outcome == TWritten::MayStillReach ? "may still reach the panel" : "was dropped"));
       // A port that takes nothing is as lost as a pulled cable: nothing may be shown as
       // done that the panel never heard. Before the version is answered the line is asked
       // again like a lost one.

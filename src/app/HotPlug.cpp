@@ -46,7 +46,7 @@ void TBrekGSMDemoMainForm::SetPortDefault() {
       ComPort->OnOpen = [this](TComPortKX*) { OnComPortOpen(); };
       ComPort->OnReceiveData = [this](TComPortKX*) { OnComPortReceiveData(); };
       ComPort->OnDeviceGone = [this](TComPortKX*) { OnComPortGone(); };
-      ComPort->OnWritten = [this](TComPortKX*, std::uint64_t block, bool whole) { OnComPortWritten(block, whole); };
+      ComPort->OnWritten = [this](TComPortKX*, std::uint64_t block, TWritten outcome) { OnComPortWritten(block, outcome); };
     } catch (const std::exception&) {
       ComPort.reset();
       WriteErrLog("TBrekGSMDemoMainForm.SetPortDefault: Initialization of CommDrv failed");
@@ -253,22 +253,22 @@ void TBrekGSMDemoMainForm::ProbeNextPorts() {
   ProbeOut_ = true;
   std::vector<std::int32_t> probed;
   probed.swap(ProbeNext_);
-  ComPort->Probe(probed, [this, probed](const std::vector<bool>& free) { OnPortsProbed(probed, free); });
+  ComPort->Probe(probed, [this, probed](const std::vector<TProbe>& answers) { OnPortsProbed(probed, answers); });
 }
 
-void TBrekGSMDemoMainForm::OnPortsProbed(const std::vector<std::int32_t>& numbers, const std::vector<bool>& free) {
+void TBrekGSMDemoMainForm::OnPortsProbed(const std::vector<std::int32_t>& numbers, const std::vector<TProbe>& answers) {
   Guarded("TBrekGSMDemoMainForm.CheckComPortsEnabled", [&] {
     ProbeOut_ = false;
     const bool connect = ConnectAfterProbe_;
     if (ProbeNext_.empty()) ConnectAfterProbe_ = false;  // else the next probe's answers connect
     if (PortInUse() != -1) return;
     bool held = false;
-    for (std::size_t i = 0; i < numbers.size() && i < free.size(); ++i) {
+    for (std::size_t i = 0; i < numbers.size() && i < answers.size(); ++i) {
       // The answers go to the ports as listed now (a later listing may have come meanwhile).
       for (auto& rec : PortList)
         if (rec->Number == numbers[i] && !rec->DeviceName.empty() && !Context_.devices->AwaitsOtherProgram(rec->Number))
-          rec->Enabled = free[i];
-      if (free[i] || held) continue;
+          rec->Enabled = answers[i] == TProbe::Free;
+      if (answers[i] != TProbe::Held || held) continue;
       const PortClaim claim = Context_.devices->ClaimOn(numbers[i]);
       held = claim.held;
       if (held && !HeldPortReported_)  // once while it is held, not at every check

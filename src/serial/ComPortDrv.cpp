@@ -64,7 +64,12 @@ std::uint32_t CommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t
   return SystemCommWrite(handle, bytes, count);
 }
 
-bool CommProbe(std::int32_t number) {
+bool CommDiscard(TCommDrvRec& rec) {
+  if (CommBackend* b = gBackend) return b->Discard(rec);
+  return SystemCommDiscard(rec);
+}
+
+TProbe CommProbe(std::int32_t number) {
   if (CommBackend* b = gBackend) return b->Probe(number);
   return SystemCommProbe(number);
 }
@@ -142,6 +147,7 @@ void CommReportGone(TCommDrvRec& rec) {
 bool CommStartReader(TCommDrvRec& rec) {
   rec.Stop = false;
   rec.Gone = false;
+  rec.DiscardOnClose = false;
   rec.InpBufRead = false;
   rec.ReceivedBytes = 0;
   rec.StartInInpBuf = 0;

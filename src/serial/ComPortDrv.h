@@ -63,6 +63,12 @@ struct TCommDrvRec {
   std::function<void()> OnGone;
   std::atomic<bool> Gone{false};
   std::atomic<std::uint64_t> Arrived{0};  // every byte stored, over all openings
+  // The system asks for the device now (Windows: a query to remove it): called on the
+  // window's thread, returns once the device is closed or a bound passed.
+  std::function<void()> OnLetGoNow;
+  // A write of this opening gave up: its closing throws away what the driver still holds
+  // and does not wait for it. The port's thread's own.
+  bool DiscardOnClose = false;
 
   // Platform state of the current opening.
   THandle WakeHandle = INVALID_HANDLE_VALUE;  // wakes the reader when closing
@@ -71,9 +77,15 @@ struct TCommDrvRec {
   THandle RoomHandle = INVALID_HANDLE_VALUE;   // room made in a full ring (Windows)
   bool FineTimer = false;  // the reader holds a 1 ms system tick while replies come (Windows)
   // The system's notices about the open device go to a window (Windows): this opening's
-  // registration, 0 when none. Read by the window's thread.
+  // registration, 0 when none. Read by the window's thread. One whose handle was closed for a
+  // query to remove the device is kept until the query's outcome comes.
   std::atomic<std::intptr_t> DeviceNotice{0};
+  std::atomic<std::intptr_t> QueriedNotice{0};
 };
+
+// A probe's answer for one port: free to be opened, held by another program, or neither
+// (absent, refused, our own closing still under way).
+enum class TProbe : std::uint8_t { Free, Held, Refused };
 
 // The one record of the program.
 extern TCommDrvRec CommDrv;
@@ -83,6 +95,10 @@ void CommClose(TCommDrvRec& rec);
 // Bytes written; returns after the device took them or kWriteTimeoutMs passed. A write
 // that gave up part-way drops what it left queued.
 std::uint32_t CommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count);
+// After a write that gave up: what the driver still holds for the device is thrown away, now
+// or, where the driver keeps it until then, when the port is let go of (the closing does not
+// wait for it). False when the driver keeps it anyway: it may still reach the device.
+bool CommDiscard(TCommDrvRec& rec);
 void CommSetQueues(TCommDrvRec& rec);
 std::uint32_t CommReader(TCommDrvRec& rec);
 std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t count);
@@ -151,19 +167,25 @@ class CommBackend {
   virtual bool Open(TCommDrvRec& rec) = 0;
   virtual void Close(TCommDrvRec& rec) = 0;
   virtual std::uint32_t Write(THandle handle, const std::uint8_t* bytes, std::uint32_t count) = 0;
-  virtual bool Probe(std::int32_t number) = 0;
+  virtual TProbe Probe(std::int32_t number) = 0;
+  virtual bool Discard(TCommDrvRec& rec) {
+    (void)rec;
+    return true;
+  }
 };
 void SetCommBackend(CommBackend* backend);
 CommBackend* CurrentCommBackend();
 
-// The exclusive-open test of a port, made exactly as CommOpen opens it.
-bool CommProbe(std::int32_t number);
+// The exclusive-open test of a port, made exactly as CommOpen opens it; it also tells
+// another program's hold from a port that is not there.
+TProbe CommProbe(std::int32_t number);
 
 // Platform: the system's ports.
 bool SystemCommOpen(TCommDrvRec& rec);
 void SystemCommClose(TCommDrvRec& rec);
 std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count);
-bool SystemCommProbe(std::int32_t number);
+TProbe SystemCommProbe(std::int32_t number);
+bool SystemCommDiscard(TCommDrvRec& rec);
 
 // The consumer's side of the ring, each change atomic with respect to the reader.
 void CommTakeBytes(TCommDrvRec& rec, std::int32_t count);   // start += count, received -= count

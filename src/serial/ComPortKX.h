@@ -21,13 +21,23 @@ inline constexpr std::uint16_t kStatusNone = 0xFF00, kStatusOpened = 0xFF01, kSt
 // Asked to open; the outcome (OnOpen, or kStatusFailed) is still to come.
 inline constexpr std::uint16_t kStatusOpening = 0xFF03;
 inline constexpr unsigned kInpTimerInterval = 10;
+// How long the window waits for the port to be let go of when the system asks for the device.
+inline constexpr unsigned kLetGoNowMs = 1000;
+
+// What became of a block handed to PutBlock.
+enum class TWritten {
+  Whole,          // the device took all of it
+  Dropped,        // not taken whole; what the driver held of it is thrown away (at the latest when
+                  // the port is let go of)
+  MayStillReach,  // not taken whole, and the driver keeps what it holds: it may yet reach the device
+};
 
 class TComPortKX {
  public:
   using TNotifyEvent = std::function<void(TComPortKX* sender)>;
-  // A block handed to PutBlock has been written whole, or was not (the device did not take
-  // it within the write's bound, or is gone): block is the number PutBlock gave it.
-  using TWrittenEvent = std::function<void(TComPortKX* sender, std::uint64_t block, bool whole)>;
+  // A block handed to PutBlock has been written, or not (the device did not take it within
+  // the write's bound, or is gone): block is the number PutBlock gave it.
+  using TWrittenEvent = std::function<void(TComPortKX* sender, std::uint64_t block, TWritten outcome)>;
 
   explicit TComPortKX(EventLoop& ui, TCommDrvRec& drv = CommDrv);  // Create
   ~TComPortKX();                                                  // Destroy
@@ -46,28 +56,29 @@ class TComPortKX {
   TNotifyEvent OnClosed;
 
   void SetActive(bool value);
-  bool Active() const { return Active_; }
-  std::uint16_t Status() const { return Status_; }
-  bool Open() const { return Active_ && Status_ == kStatusOpened; }
+  // The one answer to "is it open", and what follows from it.
+  bool Active() const { return Win_.link != Link::Closed; }
+  std::uint16_t Status() const { return Win_.link == Link::Opening ? kStatusOpening : Win_.status; }
+  bool Open() const { return Win_.link == Link::Open; }
 
   // Line settings: a change while Active closes, stores and opens again. Each opening takes
   // the settings as they were when it was asked for.
-  std::int32_t PortNumber() const { return PortNumber_; }
+  std::int32_t PortNumber() const { return Win_.portNumber; }
   void SetPortNumber(std::int32_t value);
-  std::int32_t BaudRate() const { return static_cast<std::int32_t>(Dcb_.BaudRate); }
+  std::int32_t BaudRate() const { return static_cast<std::int32_t>(Win_.dcb.BaudRate); }
   void SetBaudRate(std::int32_t value);
-  std::uint8_t ByteSize() const { return Dcb_.ByteSize; }
+  std::uint8_t ByteSize() const { return Win_.dcb.ByteSize; }
   void SetByteSize(std::int32_t value);
-  std::uint8_t StopBits() const { return Dcb_.StopBits; }
+  std::uint8_t StopBits() const { return Win_.dcb.StopBits; }
   void SetStopBits(std::int32_t value);
-  std::uint8_t Parity() const { return Dcb_.Parity; }
+  std::uint8_t Parity() const { return Win_.dcb.Parity; }
   void SetParity(std::int32_t value);
-  std::int32_t InpBufSize() const { return InpBufSize_; }
+  std::int32_t InpBufSize() const { return Win_.ringSize; }
   void SetInpBufSize(std::int32_t value);
 
   // The receive ring, read in place by the consumer. It holds nothing while the port is not
   // open: a closing empties it, and an opening still under way has given it nothing yet.
-  const std::uint8_t* InpBuf() const { return InpBuf_.get(); }
+  const std::uint8_t* InpBuf() const { return Win_.ring.get(); }
   std::int32_t ReceivedBytes() const { return Open() ? Drv_.ReceivedBytes.load() : 0; }
   void SetReceivedBytes(std::int32_t value);
   std::int32_t StartInInpBuf() const { return Drv_.StartInInpBuf.load(); }
@@ -86,44 +97,80 @@ class TComPortKX {
   // port's thread saw it are not tried (reported not written): each would wait 2 s more.
   std::uint64_t PutBlock(const std::uint8_t* bytes, std::int32_t count);
   // The exclusive-open test of each port, on the port's thread (after what was asked of it
-  // before); done gets one answer per number, on the user-interface thread.
-  void Probe(std::vector<std::int32_t> numbers, std::function<void(const std::vector<bool>& free)> done);
+  // before); done gets one answer per number (free, held by another program, or neither),
+  // on the user-interface thread.
+  void Probe(std::vector<std::int32_t> numbers, std::function<void(const std::vector<TProbe>& answers)> done);
+  // The system asks for the device (Windows: a query to remove it): the device is closed on
+  // the port's thread now, the running write cut short; returns once it is, or after
+  // kLetGoNowMs. The state stays as it is until the caller lets go (SetActive(false)).
+  void LetGoNow();
 
   void OnReceivedBytes();  // the driver's notice, on the reader thread
   void OnDriverGone();     // the driver's word that the device is gone, on the reader thread
   void OnInpTimer();       // InpTimer's tick, on the user-interface thread
 
  private:
+  enum class Link { Closed, Opening, Open, Failed };
+  // The user-interface thread's own.
+  struct Window {
+    Link link = Link::Closed;            // Active is any but Closed; Status follows from it
+    std::uint16_t status = kStatusNone;  // the last opening's outcome: a closing leaves it
+    unsigned openings = 0;               // a word about an earlier opening is not this one's
+    std::int32_t portNumber = 0;         // the settings for the next opening
+    DCB dcb;
+    std::shared_ptr<std::uint8_t[]> ring;
+    std::int32_t ringSize = 0;
+    std::unique_ptr<Timer> inpTimer;
+  };
+  // Between the threads: atomics only.
+  struct Shared {
+    std::atomic<bool> ending{false};           // being destroyed: only the closing is still run
+    std::atomic<bool> startPosted{false};      // the reader's start of InpTimer is on its way
+    std::atomic<std::uint64_t> handedOver{0};  // blocks handed to the port's thread so far
+    std::atomic<unsigned> readerOpening{0};    // the opening the driver's reader belongs to
+  };
+  // The port's thread's own: its jobs hold it, nothing else touches it.
+  struct PortThread {
+    PortThread(EventLoop& loop, TCommDrvRec& rec, std::weak_ptr<TComPortKX*> owner, std::shared_ptr<Shared> both)
+        : ui(loop), drv(rec), self(std::move(owner)), shared(std::move(both)) {}
+    struct Opening {
+      unsigned number;
+      std::int32_t port;
+      DCB dcb;
+      std::shared_ptr<std::uint8_t[]> ring;
+      std::int32_t ringSize;
+    };
+    bool OpenDevice(const Opening& o);
+    void CloseDevice();
+    // The one place that decides whether a block was written.
+    TWritten Write(const std::vector<std::uint8_t>& block, std::uint64_t number, unsigned opening);
+    std::vector<TProbe> Probe(const std::vector<std::int32_t>& numbers) const;
+    // Runs call on the user-interface thread, if the object still exists then.
+    void PostBack(std::function<void(TComPortKX&)> call) const;
+
+    EventLoop& ui;
+    TCommDrvRec& drv;  // this thread's while the driver is closed; shared with the reader's while open
+    const std::weak_ptr<TComPortKX*> self;
+    const std::shared_ptr<Shared> shared;
+    std::shared_ptr<std::uint8_t[]> ring;  // the ring of the opening made last
+    unsigned open = 0;                     // the opening the driver holds open, 0: none
+    unsigned failedOpening = 0;            // after a block not taken on that opening, the blocks
+    std::uint64_t skipThrough = 0;         // up to this number are not tried
+  };
+
   void OpenPort();
   void ClosePort();
   void Opened(unsigned opening, bool opened);
-  // Runs call on the user-interface thread, if the object still exists then.
-  void PostBack(std::function<void(TComPortKX&)> call);
   template <class Store>
   void ChangeSetting(bool differs, Store store);
 
   EventLoop& Ui_;
-  TCommDrvRec& Drv_;
-  std::uint16_t Status_ = kStatusNone;
-  std::int32_t PortNumber_ = 0;
-  DCB Dcb_;
-  std::shared_ptr<std::uint8_t[]> InpBuf_;
-  std::int32_t InpBufSize_ = 0;
-  bool Active_ = false;
-  std::unique_ptr<Timer> InpTimer_;
+  TCommDrvRec& Drv_;  // its ring counters (shared with the reader) and its notices
+  Window Win_;
+  std::shared_ptr<Shared> Shared_;
   // Posted calls may outlive the object: they hold this token and check it.
   std::shared_ptr<TComPortKX*> Self_;
-  std::atomic<bool> StartPosted_{false};
-  unsigned Openings_ = 0;  // a word about an earlier opening is not this one's
-  std::atomic<std::uint64_t> Blocks_{0};
-  // The port's thread's own: the ring of the opening it made last, the opening the
-  // driver's reader belongs to, and the blocks not to try (up to SkipThrough_ of that
-  // opening) after one was not taken.
-  std::shared_ptr<std::uint8_t[]> DrvRing_;
-  std::atomic<unsigned> DrvOpening_{0};
-  unsigned FailedOpening_ = 0;
-  std::uint64_t SkipThrough_ = 0;
-  std::atomic<bool> Ending_{false};  // being destroyed: only the closing is still run
+  std::shared_ptr<PortThread> Port_;
   std::unique_ptr<WorkQueue> Queue_;  // last: its thread ends before the rest is released
 };
 

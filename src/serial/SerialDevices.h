@@ -25,9 +25,9 @@ struct DeviceChangeMessage {
   std::uint32_t deviceType = 0;
 };
 
-// Another program's hold on a port that failed its probe, where the system can tell.
+// Another program's hold on a port, as the system names it.
 struct PortClaim {
-  bool held = false;
+  bool held = false;  // to be reported
   std::string device;  // the port as the system names it
   std::string advice;  // what would keep the other program away, when the system knows
 };
@@ -63,8 +63,9 @@ class SerialDevices {
     (void)number;
     return 0;
   }
-  // Whether another program holds a port that failed its probe; while it does, a notice
-  // follows soon to look again.
+  // A port whose probe found another program holding it: what to report, where the system
+  // can tell (never by opening the port: the probe, on the port's thread, did); while it is
+  // held, a notice follows soon to look again.
   virtual PortClaim ClaimOn(std::int32_t number) {
     (void)number;
     return {};

@@ -526,8 +526,8 @@ TEST_F(Dialogue, ACommandThatDidNotGoOutWholeLosesTheLinkAndIsNeverShownDone) {
   ui->RunPosted();
   const auto log = ProgramErrorLog();
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_NE(log[0].find("TBrekGSMDemoMainForm.SendCommand: \"ftdef\" did not go out whole"), std::string::npos)
-      << log[0];
+  EXPECT_NE(log[0].find("SendCommand: \"ftdef\" did not go out whole in 2000 ms; what was left of it was dropped"),
+            std::string::npos) << log[0];
   EXPECT_NE(log[1].find("script was interrupted by a disconnect and dropped"), std::string::npos) << log[1];
   EXPECT_FALSE(panel->Held());
   panel->Plug(false);  // back, and its notice lost too: the check finds it
@@ -536,10 +536,14 @@ TEST_F(Dialogue, ACommandThatDidNotGoOutWholeLosesTheLinkAndIsNeverShownDone) {
   // A payment command that does not go out does not switch the situation shown.
   LoadDemo();
   panel->Unplug(false);
+  panel->discards = false;  // a driver that keeps what it was handed: said so
   window.MoneyOffButton.Click();
   ui->RunPosted();
   EXPECT_EQ(form->CurrentState, psWaitConnect);
   EXPECT_FALSE(window.MoneyOffButton.Enabled());
+  EXPECT_NE(ProgramErrorLog().back().find("\"ARM_ALLOWED=3\" did not go out whole in 2000 ms; what was left of it "
+                                          "may still reach the panel"),
+            std::string::npos);
 }
 
 // A panel whose firmware starts after its USB side: every wait of the connection has a way out.

@@ -98,6 +98,19 @@ TEST_F(Discovery, AnOpeningRefusedOnceIsTriedAgainOnTheNextTick) {
   Run(5300);  // no notice: the check alone finds it
   EXPECT_EQ(form->CurrentState, psConnected);
   EXPECT_EQ(panel->Openings(), 1);
+  // Held by another program: the probe's answer says so, once, and the port is opened once free.
+  panel->Unplug();
+  Run(100);
+  panel->heldElsewhere = true;
+  panel->Plug();
+  Run(15000);
+  EXPECT_EQ(panel->Openings(), 1);
+  ASSERT_EQ(ProgramErrorLog().size(), 1u);
+  EXPECT_NE(ProgramErrorLog()[0].find("the panel's port COM7 is held by another program; it is opened once free"),
+            std::string::npos);
+  panel->heldElsewhere = false;
+  Run(5300);
+  EXPECT_EQ(form->CurrentState, psConnected);
 }
 
 TEST_F(Discovery, ThePanelPulledAndPluggedAgainIsFoundByItsArrival) {

@@ -296,7 +296,8 @@ def a_panel_that_stops_reading(c, panel, other):
     panel.sim.kill()  # its side stays open, unread
     node = panel.gadget.node()
     try:
-        r = subprocess.run([SERIAL_TESTS, '--gtest_filter=RealDevice.*'], env=dict(os.environ, BREK_STALLED_TTY=node),
+        r = subprocess.run([SERIAL_TESTS, '--gtest_filter=RealDevice.*'],
+                           env=dict(os.environ, BREK_STALLED_TTY=node, BREK_STALLED_PANEL=panel.gadget.gadget_tty),
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
     finally:
         panel.unplug()  # the cable pulled: the only end of a stall

@@ -28,7 +28,7 @@ class PortObject : public Sandbox {
       EXPECT_EQ(sender, port.get());
       receivedAtEvent.push_back(port->ReceivedBytes());
     };
-    port->OnWritten = [this](TComPortKX*, std::uint64_t block, bool whole) { written.emplace_back(block, whole); };
+    port->OnWritten = [this](TComPortKX*, std::uint64_t b, TWritten w) { written.emplace_back(b, w == TWritten::Whole); };
   }
   void TearDown() override {
     port.reset();
@@ -45,7 +45,7 @@ class PortObject : public Sandbox {
   }
   void Settle() {  // what the port's thread was asked has run, its outcomes (in order) raised
     bool done = false;
-    port->Probe({}, [&](const std::vector<bool>&) { done = true; });
+    port->Probe({}, [&](const std::vector<TProbe>&) { done = true; });
     ASSERT_TRUE(ui->RunUntil([&] { return done; }));
   }
   // Waits in real time for the reader's notice to be posted, then lets virtual time run.

@@ -14,6 +14,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shobjidl.h>
 #undef INVALID_HANDLE_VALUE  // the driver's own constant, not the system's macro
 
 namespace brek::test {
@@ -61,7 +62,7 @@ TEST_F(Win32Platform, APortThatDoesNotExistIsNeitherOpenedNorProbed) {
   CommDrv.PortNumber = 250;
   EXPECT_FALSE(CommOpen(CommDrv));
   EXPECT_EQ(CommDrv.Handle, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(CommProbe(250));
+  EXPECT_EQ(CommProbe(250), TProbe::Refused);
 }
 
 // Timers fire on the precise clock in the toolkit's loop and on the window tick elsewhere:
@@ -122,8 +123,12 @@ TEST_F(Win32Window, ScriptProgressInTheWindowAndOnTheTaskbarButton) {
     EXPECT_EQ(window.TaskbarResult(), S_OK);
     EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 7);
   }
+  controls.ScriptProgressBar.Set(false, 7, 10, TProgressBar::Mode::Error);  // a script dropped
+  EXPECT_FALSE(shown());
+  EXPECT_EQ(window.TaskbarState(), TBPF_ERROR) << "the failure stays on the button";
   controls.ScriptProgressBar.Hide();
   EXPECT_EQ(window.TaskbarResult(), S_OK);
+  EXPECT_EQ(window.TaskbarState(), TBPF_NOPROGRESS);
   EXPECT_FALSE(shown());
 }
 

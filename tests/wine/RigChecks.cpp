@@ -85,7 +85,7 @@ struct Port {
 
   Port() {
     port.OnReceiveData = [this](TComPortKX*) { Take(); };
-    port.OnWritten = [this](TComPortKX*, std::uint64_t block, bool whole) { written = {block, whole}; };
+    port.OnWritten = [this](TComPortKX*, std::uint64_t b, TWritten w) { written = {b, w == TWritten::Whole}; };
   }
 
   // The write runs as it is handed over; whether it was written whole comes posted.

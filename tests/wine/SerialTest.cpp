@@ -1,11 +1,14 @@
 // The Win32 serial driver under Wine: the whole start script to the simulated panel, whose
 // pty the harness (com5.sh) maps as COM5. The device list is faked: Wine has no USB
 // identity to look up.
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include "FakeSerialDevices.h"
 #include "app/BrekGSMDemoMain.h"
 #include "serial/ComPortDrv.h"
+#include "serial/ComPortKX.h"
 #include "serial/win32/DeviceNotice.h"
 #include "support/TestSupport.h"
 #include "support/VirtualToolkit.h"
@@ -75,6 +78,24 @@ TEST_F(PortFive, ClosingWakesTheReaderAndAWriteToAClosedPortFails) {
   EXPECT_FALSE(send(DBT_DEVICEREMOVECOMPLETE)) << "the closing unregistered it";
   CommDrv.InpBuf = nullptr;
   CommDrv.OnGone = nullptr;
+  {
+    // As in the program, through the port object: a query to remove has the handle closed
+    // before it is answered; refused after all, it goes on to the device list to look again.
+    VirtualToolkit ui;
+    ui.threadedWork = true;
+    TComPortKX port(ui);
+    port.SetPortNumber(5);
+    port.SetActive(true);
+    ASSERT_TRUE(RunRealTime(ui, [&] { return port.Open(); }, 10000));
+    notice.dbch_hdevnotify = reinterpret_cast<HDEVNOTIFY>(CommDrv.DeviceNotice.load());
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(send(DBT_DEVICEQUERYREMOVE));
+    std::printf("query to remove answered in %.1f ms\n",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    EXPECT_EQ(CommDrv.Handle, INVALID_HANDLE_VALUE) << "closed before the query was answered";
+    EXPECT_FALSE(send(DBT_DEVICEQUERYREMOVEFAILED)) << "the device list's to hear";
+    EXPECT_FALSE(send(DBT_DEVICEREMOVECOMPLETE)) << "the kept registration let go of";
+  }
   CommSetNoticeWindow(nullptr);
   DestroyWindow(window);
 }

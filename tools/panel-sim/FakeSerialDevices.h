@@ -48,6 +48,7 @@ class FakeSerialDevices : public SerialDevices {
   bool RegisterDeviceNotification(std::function<void(const DeviceChangeMessage&)> onChange) override;
   std::string SystemErrorText(std::uint32_t code) override { return "System error " + std::to_string(code); }
   std::uint64_t DevicePlugging(std::int32_t number) override;
+  PortClaim ClaimOn(std::int32_t number) override { return {true, "COM" + std::to_string(number), ""}; }
 
   const std::vector<Port>& Ports() const { return ports_; }
 

@@ -59,7 +59,7 @@ void VirtualPanel::After(std::uint32_t ms, std::function<void()> action) {
 }
 
 bool VirtualPanel::Open(TCommDrvRec& rec) {
-  if (rec.PortNumber != number_ || !present_ || held_) return false;
+  if (rec.PortNumber != number_ || !present_ || held_ || heldElsewhere) return false;
   if (refuseOpenings > 0) {
     --refuseOpenings;
     return false;
@@ -143,11 +143,11 @@ void VirtualPanel::Deliver(std::uint64_t session, const std::string& bytes) {
   });
 }
 
-bool VirtualPanel::Probe(std::int32_t number) {
+TProbe VirtualPanel::Probe(std::int32_t number) {
   probed.push_back(number);
-  if (number == number_) return present_ && !held_;
+  if (number == number_) return !present_ || held_ ? TProbe::Refused : heldElsewhere ? TProbe::Held : TProbe::Free;
   const FakeSerialDevices::Port* p = devices_.Find("COM" + std::to_string(number));
-  return p && p->free;
+  return p && p->free ? TProbe::Free : TProbe::Refused;
 }
 
 }  // namespace brek::sim

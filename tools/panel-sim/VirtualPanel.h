@@ -39,6 +39,8 @@ class VirtualPanel : public CommBackend {
   // a moment), every port number probed, and a call after each write reached the panel.
   int refuseOpenings = 0;
   int failWrites = 0;  // writes the device takes nothing of
+  bool discards = true;  // what the driver holds of a failed write is thrown away
+  bool heldElsewhere = false;  // another program holds the panel's port: probes find it so
   std::function<void()> onFailedWrite;  // while such a write waits (the cable pulled meanwhile, say)
   std::vector<std::int32_t> probed;
   std::function<void(const std::string& bytes)> afterWrite;
@@ -46,7 +48,8 @@ class VirtualPanel : public CommBackend {
   bool Open(TCommDrvRec& rec) override;
   void Close(TCommDrvRec& rec) override;
   std::uint32_t Write(THandle handle, const std::uint8_t* bytes, std::uint32_t count) override;
-  bool Probe(std::int32_t number) override;
+  TProbe Probe(std::int32_t number) override;
+  bool Discard(TCommDrvRec&) override { return discards; }
 
  private:
   void After(std::uint32_t ms, std::function<void()> action);

@@ -1,6 +1,7 @@
 // The driver on termios: raw 8N1 without flow control, DTR and RTS inactive, exclusive
 // use (TIOCEXCL and flock), a reader that blocks in poll() and is woken by an eventfd.
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -96,6 +98,37 @@ std::uint32_t QueuedOutput(int fd) { return OutputLeft(fd).value_or(0); }
 bool HeldExclusivelyElsewhere(int fd) {
   int exclusive = 0;
   return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
+// The driver's closing waits for the output it still holds to go out (cdc_acm: up to 30 s,
+// and it keeps what it handed to USB through a flush). Told not to wait, it throws that away.
+// The setting outlives the descriptor: it is given back at our next opening of the device.
+std::mutex gClosingWaitsMutex;
+std::map<std::string, unsigned short> gClosingWaits;  // device → the closing wait it had
+
+bool CloseWithoutWaiting(int fd, const std::string& device) {
+  serial_struct s{};
+  if (ioctl(fd, TIOCGSERIAL, &s) != 0) return false;  // a pty, a driver without the setting
+  if (s.closing_wait == ASYNC_CLOSING_WAIT_NONE) return true;
+  const unsigned short had = s.closing_wait;
+  s.closing_wait = ASYNC_CLOSING_WAIT_NONE;
+  if (ioctl(fd, TIOCSSERIAL, &s) != 0) return false;  // not ours to change (EPERM without CAP_SYS_ADMIN)
+  std::lock_guard lock(gClosingWaitsMutex);
+  gClosingWaits.emplace(device, had);
+  return true;
+}
+
+void GiveBackClosingWait(int fd, const std::string& device) {
+  std::lock_guard lock(gClosingWaitsMutex);
+  const auto it = gClosingWaits.find(device);
+  if (it == gClosingWaits.end()) return;
+  serial_struct s{};
+  // Still ours to give back only while nobody changed it since (a device made anew has its own).
+  if (ioctl(fd, TIOCGSERIAL, &s) == 0 && s.closing_wait == ASYNC_CLOSING_WAIT_NONE) {
+    s.closing_wait = it->second;
+    ioctl(fd, TIOCSSERIAL, &s);
+  }
+  gClosingWaits.erase(it);
 }
 
 void CloseDevice(TCommDrvRec& rec) {
@@ -198,6 +231,7 @@ bool SystemCommOpen(TCommDrvRec& rec) {
     CloseDevice(rec);
     return false;
   }
+  GiveBackClosingWait(fd, path);
   return true;
 }
 
@@ -210,11 +244,11 @@ void SystemCommClose(TCommDrvRec& rec) {
   }
   // The reader must be gone before the descriptor number can be reused or the ring freed.
   if (rec.ReaderThread.joinable()) rec.ReaderThread.join();
-  // Output is dropped only where some is still queued (a device that stopped taking it). A
-  // pty reports none, and its flush would also drop what the other side has not read yet:
-  // the "reset" written just before this close.
+  // Output is dropped only after a write gave up, or where some is still queued (a device
+  // that stopped taking it). A pty reports none, and its flush would also drop what the other
+  // side has not read yet: the "reset" written just before this close.
   const int fd = Fd(rec.Handle);
-  tcflush(fd, QueuedOutput(fd) > 0 ? TCIOFLUSH : TCIFLUSH);
+  tcflush(fd, rec.DiscardOnClose || QueuedOutput(fd) > 0 ? TCIOFLUSH : TCIFLUSH);
   CommEmptyRing(rec);
   CloseDevice(rec);
 }
@@ -251,6 +285,16 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
       [fd] { tcflush(fd, TCOFLUSH); });
 }
 
+bool SystemCommDiscard(TCommDrvRec& rec) {
+  if (rec.Handle == INVALID_HANDLE_VALUE) return true;  // nothing held
+  const int fd = Fd(rec.Handle);
+  rec.DiscardOnClose = true;
+  tcflush(fd, TCOFLUSH);
+  const std::optional<std::uint32_t> left = OutputLeft(fd);
+  if (!left || *left == 0) return true;  // thrown away, or the device is gone with it
+  return CloseWithoutWaiting(fd, PortDevicePath(rec.PortNumber));
+}
+
 void CommWakeReader(TCommDrvRec& rec) {
   if (rec.WakeHandle == INVALID_HANDLE_VALUE) return;
   const std::uint64_t one = 1;
@@ -284,16 +328,21 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
   return 0;
 }
 
-bool SystemCommProbe(std::int32_t number) {
+TProbe SystemCommProbe(std::int32_t number) {
   const std::string path = PortDevicePath(number);
-  if (path.empty()) return false;
-  if (StillClosing(path)) return false;
+  if (path.empty() || StillClosing(path)) return TProbe::Refused;  // our own closing is no other's hold
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool free = !HeldExclusivelyElsewhere(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (free) flock(fd, LOCK_UN);
+  // Another's exclusive use, as a user who is not root sees it.
+  if (fd < 0) return errno == EBUSY ? TProbe::Held : TProbe::Refused;
+  TProbe answer = TProbe::Free;
+  if (HeldExclusivelyElsewhere(fd))
+    answer = TProbe::Held;
+  else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    answer = errno == EWOULDBLOCK ? TProbe::Held : TProbe::Refused;
+  else
+    flock(fd, LOCK_UN);
   close(fd);
-  return free;
+  return answer;
 }
 
 }  // namespace brek

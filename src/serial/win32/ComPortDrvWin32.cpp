@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -36,6 +37,12 @@ constexpr DWORD kLateGraceMs = 1;
 // While the ring is full the reader waits for the consumer's word that it made room (the
 // system raises no event for input it already holds); it looks this often all the same.
 constexpr DWORD kFullRingRecheckMs = 100;
+// An idle wait looks at the queue this often: some CDC drivers raise no event for input
+// that was already queued when the wait began, and it would sit until the next byte.
+constexpr DWORD kIdleWaitCapMs = 100;
+// How long an operation may take to end after CancelIoEx. One the system still holds then
+// keeps its record and bytes (they are left to it, never reused).
+constexpr DWORD kCancelBoundMs = 250;
 
 // Errors of a read that say the device is gone (they differ by driver). Some errors also
 // come from a live device (ERROR_GEN_FAILURE on a stalled pipe, ERROR_OPERATION_ABORTED
@@ -92,6 +99,37 @@ std::optional<std::uint32_t> OutputLeft(HANDLE h) {
 DWORD QueuedOutput(HANDLE h) { return OutputLeft(h).value_or(0); }
 
 std::atomic<HWND> gNoticeWindow{nullptr};
+
+// Set when the system asks for the open device (a query to remove it): the running write
+// ends at once and no other starts until the next opening. Never closed.
+HANDLE LetGoEvent() {
+  static const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
+bool LetGoAsked() { return LetGoEvent() && WaitForSingleObject(LetGoEvent(), 0) == WAIT_OBJECT_0; }
+
+// An overlapped write and the bytes it hands over, both kept until the system ends it.
+struct WriteOp {
+  OVERLAPPED ov{};
+  std::vector<std::uint8_t> bytes;
+  WriteOp() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+  ~WriteOp() {
+    if (ov.hEvent) CloseHandle(ov.hEvent);
+  }
+};
+
+// The reader's wait: its record and the event mask the system fills in.
+struct ReaderOp {
+  OVERLAPPED ov{};
+  DWORD events = 0;
+};
+
+// The end of an operation after CancelIoEx, within kCancelBoundMs: whether it succeeded
+// (done gets its count), or nothing when the system still holds it.
+std::optional<bool> EndedAfterCancel(HANDLE device, OVERLAPPED& ov, DWORD& done) {
+  if (WaitForSingleObject(ov.hEvent, kCancelBoundMs) != WAIT_OBJECT_0) return std::nullopt;
+  return GetOverlappedResult(device, &ov, &done, FALSE) != FALSE;
+}
 
 // The system's notices about this device, to the window: a removal that the device-list
 // notice announces late or never (a panel re-enumerated under the same COM number).
@@ -153,27 +191,30 @@ void HoldFineTick(TCommDrvRec& rec, bool hold) {
   }
 }
 
-// The rest of a pending WaitCommEvent whose event mask goes to events: its answer, the
-// closing, or input queued that it leaves unanswered (looked for until the wait has
-// proved itself), which ends it as late. Returns the events to act on.
-DWORD AwaitEvent(TCommDrvRec& rec, OVERLAPPED& ov, DWORD& events, CommWaitPace& pace) {
+// The rest of a pending WaitCommEvent: its answer, the closing, or input queued that it
+// leaves unanswered (looked for on every time-out: at least every kIdleWaitCapMs, more often
+// until the wait has proved itself), which ends it as late. Returns the events to act on;
+// nothing when the system kept the wait past its cancel.
+std::optional<DWORD> AwaitEvent(TCommDrvRec& rec, ReaderOp& op, CommWaitPace& pace) {
   const HANDLE h = H(rec.Handle);
+  OVERLAPPED& ov = op.ov;
   HANDLE both[2] = {ov.hEvent, H(rec.WakeHandle)};
   bool late = false;
   bool lookedBehind = false;
+  bool cancelled = false;
   for (;;) {
     const ULONGLONG now = GetTickCount64();
     HoldFineTick(rec, rec.FineTimer && pace.RepliesComing(now));
     const bool lookBehind = pace.LookBehindWait(now);
-    DWORD timeout = INFINITE;
+    DWORD timeout = kIdleWaitCapMs;
     if (lookBehind)
       timeout = kLateCheckMs;
-    else if (rec.FineTimer)
-      timeout = static_cast<DWORD>(pace.RepliesLeftMs(now));  // then the tick is let go of
+    else if (rec.FineTimer)  // then the tick is let go of
+      timeout = std::min(timeout, static_cast<DWORD>(pace.RepliesLeftMs(now)));
     const DWORD woke = WaitForMultipleObjects(2, both, FALSE, timeout);
     if (woke == WAIT_TIMEOUT) {
-      if (lookBehind && Queued(rec) > 0 && WaitForSingleObject(ov.hEvent, kLateGraceMs) != WAIT_OBJECT_0) {
-        late = true;
+      if (Queued(rec) > 0 && WaitForSingleObject(ov.hEvent, kLateGraceMs) != WAIT_OBJECT_0) {
+        late = cancelled = true;
         CancelIoEx(h, &ov);
         break;
       }
@@ -181,20 +222,25 @@ DWORD AwaitEvent(TCommDrvRec& rec, OVERLAPPED& ov, DWORD& events, CommWaitPace& 
     }
     // The closing's SetCommMask(0) normally completes the wait; a driver that does not
     // is cancelled once the wake event says the port is closing.
-    if (woke != WAIT_OBJECT_0) CancelIoEx(h, &ov);
+    if (woke != WAIT_OBJECT_0) {
+      CancelIoEx(h, &ov);
+      cancelled = true;
+    }
     lookedBehind = lookBehind;
     break;
   }
   DWORD unused = 0;
-  const bool answered = GetOverlappedResult(h, &ov, &unused, TRUE);
+  const std::optional<bool> answered = cancelled ? EndedAfterCancel(h, ov, unused)  // signalled: it has ended
+                                                 : GetOverlappedResult(h, &ov, &unused, FALSE) != FALSE;
+  if (!answered) return std::nullopt;
   ResetEvent(ov.hEvent);
   if (late) {
     pace.AnsweredLate();
     return EV_RXCHAR;  // what is queued is taken now
   }
-  if (!answered) return 0;  // whether the device is gone, ClearCommError tells
-  if (lookedBehind && (events & EV_RXCHAR)) pace.AnsweredInTime();
-  return events;
+  if (!*answered) return 0;  // whether the device is gone, ClearCommError tells
+  if (lookedBehind && (op.events & EV_RXCHAR)) pace.AnsweredInTime();
+  return op.events;
 }
 
 }  // namespace
@@ -202,19 +248,43 @@ DWORD AwaitEvent(TCommDrvRec& rec, OVERLAPPED& ov, DWORD& events, CommWaitPace& 
 void CommSetNoticeWindow(void* window) { gNoticeWindow = static_cast<HWND>(window); }
 
 bool CommDeviceNotice(TCommDrvRec& rec, std::uintptr_t wParam, std::intptr_t lParam) {
-  if ((wParam != DBT_DEVICEQUERYREMOVE && wParam != DBT_DEVICEREMOVECOMPLETE) || lParam == 0) return false;
+  if (lParam == 0) return false;
   const auto* notice = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam);
   if (notice->dbch_devicetype != DBT_DEVTYP_HANDLE || notice->dbch_size < offsetof(DEV_BROADCAST_HANDLE, dbch_eventguid))
     return false;
-  const std::intptr_t ours = rec.DeviceNotice.load();
-  if (ours == 0 || reinterpret_cast<std::intptr_t>(notice->dbch_hdevnotify) != ours) return false;
+  std::intptr_t registration = reinterpret_cast<std::intptr_t>(notice->dbch_hdevnotify);
+  if (registration == 0) return false;
+  if (registration == rec.QueriedNotice.load()) {
+    // The outcome of a query we let go for. Refused by another program: the device stays,
+    // and the device list hears of it to look again (not ours to answer).
+    if (wParam == DBT_DEVICEQUERYREMOVE) return true;  // asked again: nothing is open
+    if (wParam != DBT_DEVICEQUERYREMOVEFAILED && wParam != DBT_DEVICEREMOVEPENDING && wParam != DBT_DEVICEREMOVECOMPLETE)
+      return false;
+    if (rec.QueriedNotice.compare_exchange_strong(registration, 0))
+      UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(registration));
+    return wParam != DBT_DEVICEQUERYREMOVEFAILED;
+  }
+  if (wParam != DBT_DEVICEQUERYREMOVE && wParam != DBT_DEVICEREMOVEPENDING && wParam != DBT_DEVICEREMOVECOMPLETE)
+    return false;
+  if (registration != rec.DeviceNotice.load()) return false;
   // Asked to let go (a query) or already gone: either way the port is lost.
   CommReportGone(rec);
+  if (wParam != DBT_DEVICEQUERYREMOVE) return true;
+  // Windows removes the device only once every handle to it is closed: the running write is
+  // ended and the handle closed before this returns (or the removal is vetoed). The
+  // registration is kept for the query's outcome.
+  if (rec.DeviceNotice.compare_exchange_strong(registration, 0)) {
+    if (const std::intptr_t older = rec.QueriedNotice.exchange(registration))
+      UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(older));
+  }
+  if (LetGoEvent()) SetEvent(LetGoEvent());
+  if (rec.OnLetGoNow) rec.OnLetGoNow();
   return true;
 }
 
 bool SystemCommOpen(TCommDrvRec& rec) {
   if (StillClosing(DeviceName(rec.PortNumber))) return false;
+  if (LetGoEvent()) ResetEvent(LetGoEvent());  // a query to remove was about an earlier opening
   HANDLE h = OpenDevice(rec.PortNumber);
   if (h == INVALID_HANDLE_VALUE) return false;
   rec.Handle = T(h);
@@ -249,31 +319,43 @@ void SystemCommClose(TCommDrvRec& rec) {
   SetEvent(H(rec.WakeHandle));    // and ends its pause after a failed wait
   // The reader must be gone before the handle is closed or the ring freed.
   if (rec.ReaderThread.joinable()) rec.ReaderThread.join();
-  // As on POSIX: with nothing queued for the device, clearing output could only drop what
-  // Wine's pty has passed on but its other side not read yet.
-  PurgeComm(H(rec.Handle), QueuedOutput(H(rec.Handle)) > 0 ? kPurgeAll : PURGE_RXABORT | PURGE_RXCLEAR);
+  // As on POSIX: output is cleared only after a write gave up or with output still queued;
+  // otherwise it could only drop what Wine's pty has passed on but its other side not read yet.
+  const bool discard = rec.DiscardOnClose || QueuedOutput(H(rec.Handle)) > 0;
+  PurgeComm(H(rec.Handle), discard ? kPurgeAll : PURGE_RXABORT | PURGE_RXCLEAR);
   CommEmptyRing(rec);
   CloseDevice(rec);
 }
 
 std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::uint32_t count) {
-  if (handle == kClosed || count == 0 || !bytes) return 0;
-  // One event for the writing thread's writes, kept: WriteFile resets it as it starts, and
-  // making and closing one per command cost two system calls each (under Wine, two
-  // server round trips).
-  thread_local const HANDLE writeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  OVERLAPPED ov{};
-  ov.hEvent = writeEvent;
-  if (!ov.hEvent) return 0;
+  if (handle == kClosed || count == 0 || !bytes || LetGoAsked()) return 0;
+  // One operation for the writing thread's writes, kept: WriteFile resets its event as it
+  // starts, and making and closing one per command cost two system calls each (under
+  // Wine, two server round trips). One the system keeps past its cancel is left to it.
+  thread_local std::unique_ptr<WriteOp> op;
+  if (!op) op = std::make_unique<WriteOp>();
+  if (!op->ov.hEvent) return 0;
+  const HANDLE event = op->ov.hEvent;
+  op->ov = OVERLAPPED{};
+  op->ov.hEvent = event;
+  op->bytes.assign(bytes, bytes + count);
   // One bound for the write and the device's taking of it.
   const ULONGLONG deadline = GetTickCount64() + kWriteTimeoutMs;
   DWORD written = 0;
-  if (!WriteFile(H(handle), bytes, count, &written, &ov)) {
+  if (!WriteFile(H(handle), op->bytes.data(), count, &written, &op->ov)) {
     written = 0;
     if (GetLastError() == ERROR_IO_PENDING) {
-      if (WaitForSingleObject(ov.hEvent, kWriteTimeoutMs) != WAIT_OBJECT_0) CancelIoEx(H(handle), &ov);
-      // After a cancel this collects what went out before it.
-      GetOverlappedResult(H(handle), &ov, &written, TRUE);
+      HANDLE ends[2] = {event, LetGoEvent()};
+      if (WaitForMultipleObjects(ends[1] ? 2 : 1, ends, FALSE, kWriteTimeoutMs) == WAIT_OBJECT_0) {
+        GetOverlappedResult(H(handle), &op->ov, &written, FALSE);
+      } else {
+        CancelIoEx(H(handle), &op->ov);
+        // What went out before the cancel.
+        if (!EndedAfterCancel(H(handle), op->ov, written)) {
+          written = 0;
+          op.release();  // NOLINT: the system's now
+        }
+      }
     }
   }
   // WriteFile completes once the driver holds the bytes, not when the device took them
@@ -284,11 +366,20 @@ std::uint32_t SystemCommWrite(THandle handle, const std::uint8_t* bytes, std::ui
   return CommDrainWrite(
       count, written, [handle] { return OutputLeft(H(handle)); },
       [deadline] {
-        if (GetTickCount64() >= deadline) return false;
+        if (GetTickCount64() >= deadline || LetGoAsked()) return false;
         if (!SetPreciseTimer(drainTimer, 1) || WaitForSingleObject(drainTimer, 2) != WAIT_OBJECT_0) Sleep(1);
         return true;
       },
       [handle] { PurgeComm(H(handle), PURGE_TXABORT | PURGE_TXCLEAR); });
+}
+
+bool SystemCommDiscard(TCommDrvRec& rec) {
+  if (rec.Handle == kClosed) return true;  // nothing held
+  rec.DiscardOnClose = true;
+  const HANDLE h = H(rec.Handle);
+  PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
+  const std::optional<std::uint32_t> left = OutputLeft(h);
+  return !left || *left == 0;  // thrown away, or the device is gone with it
 }
 
 void CommWakeReader(TCommDrvRec& rec) {
@@ -333,7 +424,9 @@ std::uint32_t CommRead(TCommDrvRec& rec, std::uint8_t* address, std::uint32_t co
 }
 
 std::uint32_t CommReader(TCommDrvRec& rec) {
-  OVERLAPPED ov{};
+  // Its wait's record outlives the reader when the system keeps a cancelled wait.
+  auto op = std::make_unique<ReaderOp>();
+  OVERLAPPED& ov = op->ov;
   ov.hEvent = H(rec.ReaderEvent);  // made by the opening, so a port never opens without it
   gReaderOverlapped = &ov;
   HANDLE h = H(rec.Handle);
@@ -353,7 +446,8 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
     }
     const ULONGLONG now = GetTickCount64();
     HoldFineTick(rec, pace.RepliesComing(now));
-    DWORD events = 0;
+    DWORD& events = op->events;
+    events = 0;
     if (pace.LookAtQueue(now)) {
       // Replies coming and no wait that keeps up with them: look at the queue on the
       // precise clock instead.
@@ -367,7 +461,15 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
       pace.WaitPending();  // answered at once
     } else if (GetLastError() == ERROR_IO_PENDING) {
       pace.WaitPending();
-      events = AwaitEvent(rec, ov, events, pace);
+      const std::optional<DWORD> answer = AwaitEvent(rec, *op, pace);
+      if (!answer) {
+        // A driver that keeps a cancelled wait: its record is the system's now, and no
+        // further wait or read can be made with it. The port is as good as gone.
+        op.release();  // NOLINT: the system's now
+        CommReportGone(rec);
+        break;
+      }
+      events = *answer;
     } else {
       // No wait to be had on this handle, or the device is gone (the look below tells):
       // pause, never spin, then take what is queued as an arrival.
@@ -386,12 +488,14 @@ std::uint32_t CommReader(TCommDrvRec& rec) {
   return 0;
 }
 
-bool SystemCommProbe(std::int32_t number) {
-  if (StillClosing(DeviceName(number))) return false;
+TProbe SystemCommProbe(std::int32_t number) {
+  if (StillClosing(DeviceName(number))) return TProbe::Refused;  // our own closing is no other's hold
   HANDLE h = OpenDevice(number);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_SHARING_VIOLATION ? TProbe::Held
+                                                                                               : TProbe::Refused;
   CloseHandle(h);
-  return true;
+  return TProbe::Free;
 }
 
 }  // namespace brek

@@ -71,6 +71,8 @@ void Win32SerialDevices::OnDeviceChangeMessage(std::uintptr_t wParam, std::intpt
   if (!onChange_) return;
   DeviceChangeMessage m;
   m.event = static_cast<std::uint32_t>(wParam);
+  // Another program refused a removal the port was let go for: the device stays, look again.
+  if (wParam == DBT_DEVICEQUERYREMOVEFAILED) m = {DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE};
   // Only the arrival and removal events carry a broadcast header.
   if ((wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) && lParam != 0)
     m.deviceType = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_devicetype;

@@ -58,7 +58,8 @@ LauncherEntry::LauncherEntry(const QString& desktopId) : appUri_(QStringLiteral(
 LauncherEntry::~LauncherEntry() { std::erase(Entries(), this); }
 
 void LauncherEntry::Show(const TProgressBar& bar) {
-  const bool shown = bar.Visible();
+  // A dropped script's failure stays on the dock for its moment, the window's bar gone.
+  const bool shown = bar.Visible() || bar.GetMode() == TProgressBar::Mode::Error;
   // The signal has no paused state; an error asks for the user's attention instead.
   wanted_.shown = shown;
   wanted_.urgent = shown && bar.GetMode() == TProgressBar::Mode::Error;

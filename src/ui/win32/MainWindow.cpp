@@ -141,7 +141,9 @@ void Win32MainWindow::ShowTaskbarProgress() {
   auto* taskbar = static_cast<ITaskbarList3*>(taskbar_);
   const TProgressBar& p = controls_.ScriptProgressBar;
   HWND w = Hwnd(hwnd_);
-  if (!p.Visible()) {
+  // A dropped script's failure stays on the button for its moment, the window's bar gone.
+  if (!p.Visible() && p.GetMode() != TProgressBar::Mode::Error) {
+    taskbarState_ = TBPF_NOPROGRESS;
     taskbarResult_ = taskbar->SetProgressState(w, TBPF_NOPROGRESS);
     return;
   }
@@ -153,6 +155,7 @@ void Win32MainWindow::ShowTaskbarProgress() {
                         : p.GetMode() == TProgressBar::Mode::Error ? TBPF_ERROR
                                                                    : TBPF_NORMAL;
   if (SUCCEEDED(hr)) hr = taskbar->SetProgressState(w, state);
+  taskbarState_ = state;
   taskbarResult_ = hr;
 }
 

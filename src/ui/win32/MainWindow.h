@@ -23,6 +23,8 @@ class Win32MainWindow {
   // What the taskbar button's last progress update returned (an HRESULT); S_FALSE (1) until
   // the taskbar has said the button is there.
   long TaskbarResult() const { return taskbarResult_; }
+  // The state the taskbar button was last given (a TBPFLAG).
+  int TaskbarState() const { return taskbarState_; }
   static const wchar_t* ClassName();
   // A second start asks with this message; the window's thread answers kActivationAnswer.
   static unsigned ActivationMessage();
@@ -49,6 +51,7 @@ class Win32MainWindow {
   void* taskbar_ = nullptr;  // ITaskbarList3, once the button is there
   unsigned taskbarButtonCreated_ = 0;
   long taskbarResult_ = 1;
+  int taskbarState_ = 0;
   bool comInitialized_ = false;
   std::vector<std::pair<TButton*, void*>> buttons_;
   std::vector<Control*> bound_;

@@ -1,21 +1,19 @@
 #!/usr/bin/python3
 """The built program itself, on Xvfb, against the simulated panel faked on the USB bus by
 umockdev, clicked through a whole demonstration with xdotool. Checks what the panel heard,
-the traffic log and the error log, and keeps a screenshot of every state. A screen reader's
-client (AT-SPI on a private session bus) reads the window and hears the state change.
+the traffic log and the error log, and keeps a screenshot of every state. A screen reader
+reads the window and hears the state change.
 
 Run as: umockdev-wrapper /usr/bin/python3 walkthrough.py <BrekGSMDemo> <panel-sim> <start script> <artifacts>
 """
 import os
-import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
-from common import die_with_parent, run_main, wait_for  # noqa: E402
-from demo import Program, Xvfb, walk_through, x_env  # noqa: E402
+from common import run_main  # noqa: E402
+from demo import Program, ScreenReader, Xvfb, walk_through  # noqa: E402
 from umockpanel import Rig, lines  # noqa: E402
 
 PROGRAM, PANEL_SIM, START_SCRIPT, ARTIFACTS = sys.argv[1:5]
@@ -34,51 +32,6 @@ def script_commands(path, account):
     return [f'ACCOUNT={account}' if x.upper() == 'ACCOUNT=""' else x for x in out if x]
 
 
-class ScreenReader:
-    """AT-SPI as Orca reads it: a private session bus with the accessibility bus enabled; the
-    program started after this reads to it."""
-
-    def __init__(self, display):
-        run = dict(env=x_env(display), stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-        self.bus = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'], stdout=subprocess.PIPE,
-                                    text=True, **run)
-        os.environ.update(DBUS_SESSION_BUS_ADDRESS=self.bus.stdout.readline().strip(), QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1')
-        run['env'] = x_env(display)
-        self.launcher = subprocess.Popen(['/usr/libexec/at-spi-bus-launcher', '--launch-immediately'], **run)
-        enable = ['dbus-send', '--session', '--dest=org.a11y.Bus', '/org/a11y/bus', 'org.freedesktop.DBus.Properties.Set',
-                  'string:org.a11y.Status', 'string:IsEnabled', 'variant:boolean:true']
-        check(wait_for(lambda: subprocess.run(enable, timeout=10, **run).returncode == 0, 10), 'no accessibility bus')
-        self.names = []  # (role, name) of what announced a new name, read as it was heard
-
-    def attach(self):
-        """Finds the program (the first looks may find none, or it without children yet) and listens."""
-        import pyatspi
-        from gi.repository import GLib
-        self.pyatspi, self.context = pyatspi, GLib.MainContext.default()
-        desktop = pyatspi.Registry.getDesktop(0)
-        apps = lambda: [a for a in desktop if a and a.childCount]  # noqa: E731
-        check(wait_for(apps, 15), 'the program is not on the accessibility bus')
-        self.app = apps()[0]
-        pyatspi.Registry.registerEventListener(lambda e: self.names.append((e.source.getRole(), e.source.name)),
-                                               'object:property-change:accessible-name')
-        self.pump(1)  # the program learns of the listener
-
-    def pump(self, seconds):
-        end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            self.context.iteration(False) or time.sleep(0.01)
-
-    def tree(self, acc=None, depth=0):
-        acc = acc or self.app
-        own = [f'{"  " * depth}{acc.getRoleName()} {acc.name!r}']
-        return own + [line for child in acc for line in self.tree(child, depth + 1)]
-
-    def close(self):
-        for p in (self.launcher, self.bus):
-            p.terminate()
-            p.wait()
-
-
 def main():
     folder = tempfile.mkdtemp(prefix='brek-e2e-')
     shots = os.path.join(ARTIFACTS, 'demo')
@@ -90,26 +43,19 @@ def main():
     reader = ScreenReader(xvfb.display)
     program = Program(PROGRAM, folder, xvfb.display)
     try:
-        program.wait_window()
-        reader.attach()
-        check(any("label 'Брек GSM не подключен.\\n" in x for x in reader.tree()), 'no state read: %s' % reader.tree())
         figures = {}
-        # Events are heard after each step, while the window shows what the step led to.
-        states = walk_through(rig, program, shots, say=lambda x: print(x) or reader.pump(0.3), figures=figures)
+        states = walk_through(rig, program, shots, figures=figures, reader=reader)
         # For the Windows end-to-end test, which prints them next to its own.
         with open(os.path.join(ARTIFACTS, 'timings-linux.txt'), 'w') as f:
             for k, v in figures.items():
                 f.write(f'{k}\t{v:.0f}\n')
         t = lines(rig.transcript)
-        reader.pump(1)
-        tree = '\n'.join(reader.tree())
-        with open(os.path.join(ARTIFACTS, 'screen-reader-connected.txt'), 'w') as f:
-            f.write(tree + '\n')
-        # The state text, and the bar of its progress, as connected; that change was announced first.
-        connected = "'Брек GSM подключен.\\nДля того"
-        check(f'label {connected}' in tree and f'progress bar {connected}' in tree, 'connected, read as:\n' + tree)
-        said = [n for r, n in reader.names if r == reader.pyatspi.ROLE_LABEL and n.startswith('Брек GSM')]
-        check(said[:1] and repr(said[0]).startswith(connected), f'announced first: {said[:1]!r}')
+        # Connected again at the end: the state text, and the bar named by it; connecting announced it first.
+        tree, connected = '\n'.join(reader.tree()), "'Брек GSM подключен.\\nДля того"
+        print('read by a screen reader:', tree, sep='\n')
+        check(f'label {connected}' in tree and f'progress bar {connected}' in tree, 'the connected state is not read')
+        said = [n for r, n in reader.names if r == reader.at.ROLE_LABEL and n.startswith('Брек GSM')]
+        check(said and repr(said[0]).startswith(connected), f'announced first: {said[:1]!r}')
 
         # Connecting, the demo settings and the completion after the panel's restart.
         start = ['', 'VERSION?', PASSWORD, 'ZOLVA_SN?']

@@ -58,8 +58,8 @@ std::vector<TButton*> MainWindowControls::ButtonsInTabOrder() {
 }
 
 std::vector<THTMLabel*> MainWindowControls::PanelLabels() {
-  return {&ObjectsTitleLabel,  &NubrixTitleLabel,     &CallCenterTitleLabel,
-          &ObjectsValueLabel, &CallCenterValueLabel, &NubrixValueLabel};
+  return {&ObjectsTitleLabel,    &ObjectsValueLabel, &CallCenterTitleLabel,
+          &CallCenterValueLabel, &NubrixTitleLabel,  &NubrixValueLabel};
 }
 
 }  // namespace brek

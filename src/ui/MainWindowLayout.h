@@ -29,6 +29,7 @@ struct MainWindowControls {
 
   std::vector<TButton*> ButtonsInCreationOrder();
   std::vector<TButton*> ButtonsInTabOrder();
+  // In reading order, left to right, each title before its value: the front ends make them so.
   std::vector<THTMLabel*> PanelLabels();
 };
 

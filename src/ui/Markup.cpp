@@ -283,6 +283,34 @@ std::vector<MarkupToken> ParseMarkup(std::string_view s, bool wordWrap) {
   return tokens;
 }
 
+std::string MarkupPlainText(std::string_view markup) {
+  const std::string prepared = PrepareMarkup(markup);
+  const bool mnemonics = prepared.find(" & ") == std::string::npos;
+  const LabelStyle style;
+  TextState st;
+  std::string out;
+  auto endLine = [&out] {
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\t')) out.pop_back();
+  };
+  // Without word wrap a run ends only at a tag: the same text as the wrapped runs drawn.
+  for (const MarkupToken& tok : ParseMarkup(prepared, false)) {
+    if (tok.kind == MarkupToken::Tag) {
+      if (ApplyTag(tok.text, st, style)) {
+        endLine();
+        out += '\n';
+      }
+    } else if (!st.hidden) {
+      int mnemonic = -1;
+      const std::string run = RunEntities(tok.text);
+      out += mnemonics ? ApplyMnemonics(run, mnemonic) : run;
+    }
+  }
+  endLine();
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  const std::size_t first = out.find_first_not_of(" \t\n");
+  return first == std::string::npos ? std::string() : out.substr(first);
+}
+
 MarkupLayout LayoutMarkup(std::string_view markup, const LabelStyle& style, const LayoutRect& rect,
                           const FontMetrics& metrics) {
   const bool wordWrap = !style.ellipsis;

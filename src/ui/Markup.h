@@ -64,6 +64,9 @@ std::string PrepareMarkup(std::string_view markup);
 // Tags and runs; with word wrap a run holds at most one blank, at its end. An unclosed
 // "<" drops the rest.
 std::vector<MarkupToken> ParseMarkup(std::string_view prepared, bool wordWrap);
+// The text as a screen reader reads it: the tags dropped, each line-ending tag a line break,
+// hidden text left out, entities and mnemonic markers as drawn, blanks at line ends trimmed.
+std::string MarkupPlainText(std::string_view markup);
 // Colour of a font tag value: "#rrggbb" or a colour name; nullopt when unreadable.
 std::optional<Color> ParseColorValue(std::string_view value);
 

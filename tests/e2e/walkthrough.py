@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The built program itself, on Xvfb, against the simulated panel faked on the USB bus by
 umockdev, clicked through a whole demonstration with xdotool. Checks what the panel heard,
-the traffic log and the error log, and keeps a screenshot of every state.
+the traffic log and the error log, and keeps a screenshot of every state. A screen reader
+reads the window and hears the state change.
 
 Run as: umockdev-wrapper /usr/bin/python3 walkthrough.py <BrekGSMDemo> <panel-sim> <start script> <artifacts>
 """
@@ -12,7 +13,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'umockdev'))
 from common import run_main  # noqa: E402
-from demo import Program, Xvfb, walk_through  # noqa: E402
+from demo import Program, ScreenReader, Xvfb, walk_through  # noqa: E402
 from umockpanel import Rig, lines  # noqa: E402
 
 PROGRAM, PANEL_SIM, START_SCRIPT, ARTIFACTS = sys.argv[1:5]
@@ -39,15 +40,22 @@ def main():
         os.unlink(os.path.join(shots, old))
     rig = Rig(os.path.join(folder, 'panel-transcript.txt'))
     xvfb = Xvfb()
+    reader = ScreenReader(xvfb.display)
     program = Program(PROGRAM, folder, xvfb.display)
     try:
         figures = {}
-        states = walk_through(rig, program, shots, figures=figures)
+        states = walk_through(rig, program, shots, figures=figures, reader=reader)
         # For the Windows end-to-end test, which prints them next to its own.
         with open(os.path.join(ARTIFACTS, 'timings-linux.txt'), 'w') as f:
             for k, v in figures.items():
                 f.write(f'{k}\t{v:.0f}\n')
         t = lines(rig.transcript)
+        # Connected again at the end: the state text, and the bar named by it; connecting announced it first.
+        tree, connected = '\n'.join(reader.tree()), "'Брек GSM подключен.\\nДля того"
+        print('read by a screen reader:', tree, sep='\n')
+        check(f'label {connected}' in tree and f'progress bar {connected}' in tree, 'the connected state is not read')
+        said = [n for r, n in reader.names if r == reader.at.ROLE_LABEL and n.startswith('Брек GSM')]
+        check(said and repr(said[0]).startswith(connected), f'announced first: {said[:1]!r}')
 
         # Connecting, the demo settings and the completion after the panel's restart.
         start = ['', 'VERSION?', PASSWORD, 'ZOLVA_SN?']
@@ -75,10 +83,11 @@ def main():
         for (a, pa), (b, pb) in zip(states, states[1:]):
             check(pa != pb, f'{b} looks the same as {a}')
         check(program.proc.poll() is None, 'the program still runs')
-        print(f'ok: {len(states)} states, {len(t)} lines heard, {len(traffic)} traffic log lines; shots in {shots}')
+        print(f'ok: {len(states)} states, {len(said)} state texts announced, {len(t)} lines heard, {len(traffic)} traffic log lines; shots in {shots}')
     finally:
         program.close()
         rig.close()
+        reader.close()
         xvfb.close()
 
 

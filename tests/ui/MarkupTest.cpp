@@ -214,5 +214,11 @@ TEST(Markup, PaintDrawsEveryLaidOutRunInOrder) {
   EXPECT_EQ(rec.texts, (std::vector<std::string>{"a ", "b", "c"}));
 }
 
+TEST(Markup, PlainTextIsWhatIsDrawnWithALineBreakForEachLineEnd) {
+  EXPECT_EQ(MarkupPlainText("<B>a</B> &lt;b&gt;&nbsp;<Z>hidden</Z>c  <BR>&&d&e<BR><BR>x<y"), "a <b> c\n&de\n\nx");
+  EXPECT_EQ(MarkupPlainText("a & b \r"), "a & b");  // a free ampersand stays; CR is a line end
+  EXPECT_EQ(MarkupPlainText(" "), "");
+}
+
 }  // namespace
 }  // namespace brek::test

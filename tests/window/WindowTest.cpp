@@ -1,6 +1,7 @@
 // The real Qt window, rendered offscreen and checked pixel by pixel.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFontInfo>
@@ -175,6 +176,29 @@ TEST_F(Window, EveryTextFitsItsLabelInEveryState) {
       const MarkupLayout layout = LayoutMarkup(l->HTMLText(), l->Style, {0, 0, l->Bounds.width, 10000}, metrics);
       EXPECT_LE(layout.height, l->Bounds.height) << "state " << state << ": " << l->HTMLText();
     }
+  }
+}
+
+TEST_F(Window, AScreenReaderReadsEachLabelsPlainTextInEveryState) {
+  const std::string on = "Брек GSM подключен.\n", grey = "||Объекты|——|Телефон call-центра|——|Доступ в облачные сервисы|——";
+  const std::string loaded = on + "Демонстрационные настройки записаны в прибор, можно начинать демонстрацию.|Выберите ситуацию на объекте:|"
+                             "Объекты|8888, 8889|Телефон call-центра|+7 800 000-00-00, доб. 1|Доступ в облачные сервисы|demo+8888@nb.test  |  demo8888";
+  const std::string table[] = {  // each state's text, hint and panel as read, in order
+      "Брек GSM не подключен.\nПроверьте, что драйвера для прибора установлены на компьютер, и подключите Брек GSM к компьютеру." + grey,
+      on + "Необходимо обновить версию программного обеспечения прибора." + grey,
+      on + "Для того, чтобы начать демонстрацию, нужно записать в прибор демонстрационные настройки." + grey,
+      on + "Запись демонстрационных настроек..." + grey, loaded, loaded, loaded, loaded, on + "Запись заводских настроек..." + grey};
+  QAccessibleInterface* top = QAccessible::queryAccessibleInterface(window.get());
+  for (int state = psWaitConnect; state <= psLoadFtdef; ++state) {
+    form->CurrentState = static_cast<TProgrammState>(state);
+    form->AccountNumber = 8888;
+    form->ShowCurrentState();
+    QStringList read;  // the window's static texts, then the panel's (its last child)
+    for (QAccessibleInterface* in : {top, top->child(top->childCount() - 1)})
+      for (int i = 0; i < in->childCount(); ++i)
+        if (in->child(i)->role() == QAccessible::StaticText) read << in->child(i)->text(QAccessible::Name);
+    EXPECT_EQ(read.join('|').toStdString(), table[state]) << state;
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window->ProgressBar())->text(QAccessible::Name), read[0]);
   }
 }
 

@@ -15,6 +15,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shobjidl.h>
+#include <oleacc.h>
 #undef INVALID_HANDLE_VALUE  // the driver's own constant, not the system's macro
 
 namespace brek::test {
@@ -130,6 +131,36 @@ TEST_F(Win32Window, ScriptProgressInTheWindowAndOnTheTaskbarButton) {
   EXPECT_EQ(window.TaskbarResult(), S_OK);
   EXPECT_EQ(window.TaskbarState(), TBPF_NOPROGRESS);
   EXPECT_FALSE(shown());
+}
+
+// Through the system's proxy (oleacc), as a screen reader: the plain text as the name, a change
+// announced once, the bar read as its state. (Wine's proxy says "client" for every role.)
+TEST_F(Win32Window, LabelsAreReadByTheirPlainTextAndAChangeIsAnnounced) {
+  Win32Toolkit ui;
+  MainWindowControls controls;
+  Win32MainWindow window(controls, ui);
+  static std::vector<HWND> heard;
+  HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr,
+      [](HWINEVENTHOOK, DWORD, HWND h, LONG object, LONG, DWORD, DWORD) { if (object == OBJID_CLIENT) heard.push_back(h); },
+      0, 0, WINEVENT_OUTOFCONTEXT);
+  for (int i = 0; i < 2; ++i) controls.ProgrammStateInfoLabel.SetHTMLText("<B>A</B><BR>b &amp; c");
+  ui.ProcessMessagesFor(100);
+  UnhookWinEvent(hook);
+  HWND state = static_cast<HWND>(window.Label(controls.ProgrammStateInfoLabel));
+  EXPECT_EQ(heard, std::vector<HWND>{state});
+  IAccessible* acc = nullptr;
+  VARIANT self{};  // VT_I4 CHILDID_SELF
+  self.vt = VT_I4;
+  BSTR name = nullptr;
+  ASSERT_EQ(AccessibleObjectFromWindow(state, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&acc)), S_OK);
+  EXPECT_EQ(acc->get_accName(self, &name), S_OK);
+  EXPECT_EQ(std::wstring(name ? name : L""), L"A\nb & c");
+  wchar_t bar[16] = {};
+  GetWindowTextW(static_cast<HWND>(window.ProgressBar()), bar, 16);
+  EXPECT_EQ(std::wstring(bar), L"A\nb & c");
+  EXPECT_EQ(GetWindow(static_cast<HWND>(window.Label(controls.ObjectsTitleLabel)), GW_HWNDNEXT),
+            window.Label(controls.ObjectsValueLabel)) << "a title read before its value";
+  SysFreeString(name), acc->Release();
 }
 
 }  // namespace

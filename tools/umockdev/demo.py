@@ -7,7 +7,8 @@ faked on the USB bus by umockdev. Run under umockdev-wrapper:
 On a display the program shows there and you click its buttons; the panel restarts when a
 script tells it to, as the real one does. With no display (or --walk) the program runs on a
 private Xvfb, the buttons are clicked for you through the whole demonstration and a
-screenshot of every state is left in DIR.
+screenshot of every state is left in DIR; --screen-reader prints what a screen reader reads
+in each state.
 """
 import argparse
 import ctypes
@@ -318,11 +319,56 @@ class FirstHeard:
         self._thread.join()
 
 
-def walk_through(rig, program, shots, say=print, figures=None):
+class ScreenReader:
+    """What a screen reader reads of a program started after this one is made: pyatspi, the
+    client Orca uses, on a private session bus with the accessibility bus enabled. names holds
+    (role, name) of whatever announced a new name, read as the announcement was heard."""
+
+    def __init__(self, display):
+        self.bus = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'], stdout=subprocess.PIPE,
+                                    text=True, env=x_env(display), preexec_fn=die_with_parent)
+        os.environ.update(DBUS_SESSION_BUS_ADDRESS=self.bus.stdout.readline().strip(), QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1')
+        # The bus's launcher is started by the call, the accessibility bus by the first client.
+        subprocess.run(['dbus-send', '--session', '--print-reply', '--dest=org.a11y.Bus', '/org/a11y/bus',
+                        'org.freedesktop.DBus.Properties.Set', 'string:org.a11y.Status', 'string:IsEnabled',
+                        'variant:boolean:true'], env=x_env(display), check=True, timeout=60, stdout=subprocess.DEVNULL)
+        import pyatspi
+        from gi.repository import GLib
+        self.at, self.context, self.names, self.app = pyatspi, GLib.MainContext.default(), [], None
+
+    def attach(self):
+        """Finds the program (the first looks may find none, or it without children yet) and
+        listens to it."""
+        apps = lambda: [a for a in self.at.Registry.getDesktop(0) if a and a.childCount]  # noqa: E731
+        if not wait_for(apps, 15):
+            raise AssertionError('the program is not on the accessibility bus')
+        self.app = apps()[0]
+        self.at.Registry.registerEventListener(lambda e: self.names.append((e.source.getRole(), e.source.name)),
+                                               'object:property-change:accessible-name')
+        self.pump(1)  # the program learns of the listener
+
+    def pump(self, seconds):
+        """Hears what was announced, for that long."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            self.context.iteration(False) or time.sleep(0.01)
+
+    def tree(self, acc=None, depth=0):
+        """The program as read, one line an object: role and name."""
+        acc = acc or self.app
+        return [f'{"  " * depth}{acc.getRoleName()} {acc.name!r}'] + [x for c in acc for x in self.tree(c, depth + 1)]
+
+    def close(self):
+        self.bus.terminate()
+        self.bus.wait()
+
+
+def walk_through(rig, program, shots, say=print, figures=None, reader=None):
     """Clicks through a whole demonstration, waiting for the panel to hear each step, and
     leaves one screenshot per state. Raises when a step does not happen; returns the states
     as (name, pixels). figures, a dict, gets the click-to-"reset" and the panel's
-    return-to-"TIME=" times of the demo settings, in ms."""
+    return-to-"TIME=" times of the demo settings, in ms. A ScreenReader hears each step's
+    announcements after it, while the window still shows the state."""
     t = rig.transcript
     seen = []
     heard = lambda text, after=0: text in lines(t)[after:]  # noqa: E731
@@ -333,9 +379,13 @@ def walk_through(rig, program, shots, say=print, figures=None):
             raise AssertionError(f'{name}: did not happen within {timeout} s; the panel heard {lines(t)[-5:]!r}')
         path = os.path.join(shots, f'{len(os.listdir(shots)) + 1:02d}-{name}.png')
         seen.append((name, program.settled_shot(path)))
+        if reader:
+            reader.pump(0.3)
         say(f'{name}: {path}')
 
     program.wait_window()
+    if reader:
+        reader.attach()
     step('waiting', lambda: True, 1)
     rig.plug()
     step('connected', lambda: serial_replies() > 0, 10)
@@ -419,6 +469,7 @@ def main():
     ap.add_argument('--panel-sim', required=True)
     ap.add_argument('--walk', action='store_true', help='click through the demonstration on a private display')
     ap.add_argument('--shots', default='demo-shots', help='where the screenshots go')
+    ap.add_argument('--screen-reader', action='store_true', help='print what a screen reader reads in each state (--walk)')
     args = ap.parse_args()
     os.environ['PANEL_SIM'] = os.path.abspath(args.panel_sim)
     from umockpanel import Rig
@@ -426,6 +477,7 @@ def main():
     folder = tempfile.mkdtemp(prefix='brek-demo-')
     rig = Rig(os.path.join(folder, 'panel-transcript.txt'))
     xvfb = Xvfb() if walk else None
+    reader = ScreenReader(xvfb.display) if walk and args.screen_reader else None
     program = Program(os.path.abspath(args.program), folder, xvfb.display if walk else os.environ['DISPLAY'])
     try:
         if walk:
@@ -433,7 +485,8 @@ def main():
             shutil.rmtree(shots, ignore_errors=True)
             os.makedirs(shots)
             print(f'No display given: clicking through the demonstration on Xvfb {xvfb.display}.')
-            walk_through(rig, program, shots)
+            walk_through(rig, program, shots, reader=reader,
+                         say=lambda x: print(x, *(reader.tree() if reader else ()), sep='\n    '))
             # Again with a panel that answers a line in 300 ms, as one busy writing its flash:
             # the window mid-script, beside the fast panel's.
             program.close()
@@ -453,6 +506,8 @@ def main():
     finally:
         program.close()
         rig.close()
+        if reader:
+            reader.close()
         if xvfb:
             xvfb.close()
     print(f'Traffic log and the panel\'s transcript: {folder}')

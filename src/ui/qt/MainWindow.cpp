@@ -48,10 +48,16 @@ MainWindow::MainWindow(MainWindowControls& controls, QtToolkit& toolkit)
   picture->setGeometry(controls.BackgroundImage.left, controls.BackgroundImage.top, controls.BackgroundImage.width,
                        controls.BackgroundImage.height);
   picture->setPixmap(BackgroundPixmap());
-  Bind(controls.ProgrammStateInfoLabel, this);
+  MarkupLabelWidget* state = Bind(controls.ProgrammStateInfoLabel, this);
   Bind(controls.UserActionInfoLabel, this);
   for (TButton* b : controls.ButtonsInCreationOrder()) Bind(*b, new QPushButton(this));
   Bind(controls.ScriptProgressBar);
+  // The bar is read as the state whose progress it shows.
+  progress_->setAccessibleName(state->PlainText());
+  controls.ProgrammStateInfoLabel.OnChanged = [this, state] {
+    state->Refresh();
+    progress_->setAccessibleName(state->PlainText());
+  };
 
   panel_ = new QWidget(this);
   const Rect& pr = controls.SecurityCenterPanel.Bounds;
@@ -89,10 +95,11 @@ void MainWindow::Bind(TButton& b, QPushButton* w) {
   bound_.push_back(&b);
 }
 
-void MainWindow::Bind(THTMLabel& l, QWidget* parent) {
+MarkupLabelWidget* MainWindow::Bind(THTMLabel& l, QWidget* parent) {
   auto* w = new MarkupLabelWidget(l, parent);
-  l.OnChanged = [w] { w->update(); };
+  l.OnChanged = [w] { w->Refresh(); };
   bound_.push_back(&l);
+  return w;
 }
 
 void MainWindow::Bind(TProgressBar& p) {

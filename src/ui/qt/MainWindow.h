@@ -35,7 +35,7 @@ class MainWindow : public QWidget {
 
  private:
   void Bind(TButton& b, QPushButton* w);
-  void Bind(THTMLabel& l, QWidget* parent);
+  MarkupLabelWidget* Bind(THTMLabel& l, QWidget* parent);
   void Bind(TProgressBar& p);
 
   MainWindowControls& controls_;

@@ -1,5 +1,7 @@
 #include "ui/qt/QtMarkup.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFontMetrics>
 
 #include "ui/qt/QtToolkit.h"
@@ -14,6 +16,46 @@ QString Expanded(std::string_view text) {
 }
 
 QColor ToQColor(Color c) { return QColor(c.r, c.g, c.b); }
+
+// Static text whose name and text are the label's plain text; nothing in it is selected or
+// has a caret.
+class MarkupLabelAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+ public:
+  explicit MarkupLabelAccessible(MarkupLabelWidget* w) : QAccessibleWidget(w, QAccessible::StaticText) {}
+
+  QString text(QAccessible::Text t) const override {
+    return t == QAccessible::Name ? Plain() : QAccessibleWidget::text(t);
+  }
+  void* interface_cast(QAccessible::InterfaceType t) override {
+    if (t == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+    return QAccessibleWidget::interface_cast(t);
+  }
+
+  QString text(int start, int end) const override { return Plain().mid(start, end - start); }
+  int characterCount() const override { return static_cast<int>(Plain().size()); }
+  void selection(int, int* start, int* end) const override { *start = *end = 0; }
+  int selectionCount() const override { return 0; }
+  void addSelection(int, int) override {}
+  void removeSelection(int) override {}
+  void setSelection(int, int, int) override {}
+  int cursorPosition() const override { return 0; }
+  void setCursorPosition(int) override {}
+  QRect characterRect(int) const override { return {}; }
+  int offsetAtPoint(const QPoint&) const override { return -1; }
+  void scrollToSubstring(int, int) override {}
+  QString attributes(int offset, int* start, int* end) const override {
+    *start = *end = offset;
+    return {};
+  }
+
+ private:
+  const QString& Plain() const { return static_cast<const MarkupLabelWidget*>(widget())->PlainText(); }
+};
+
+QAccessibleInterface* MarkupLabelAccessibleFactory(const QString&, QObject* object) {
+  auto* label = dynamic_cast<MarkupLabelWidget*>(object);
+  return label ? new MarkupLabelAccessible(label) : nullptr;
+}
 
 }  // namespace
 
@@ -53,9 +95,21 @@ void QtMarkupPainter::DrawRun(const LaidOutRun& run) {
   painter_.restore();
 }
 
-MarkupLabelWidget::MarkupLabelWidget(THTMLabel& label, QWidget* parent) : QWidget(parent), label_(label) {
+MarkupLabelWidget::MarkupLabelWidget(THTMLabel& label, QWidget* parent)
+    : QWidget(parent), label_(label), plain_(ToQString(MarkupPlainText(label.HTMLText()))) {
+  static const bool factoryInstalled = (QAccessible::installFactory(MarkupLabelAccessibleFactory), true);
+  (void)factoryInstalled;
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setGeometry(label.Bounds.left, label.Bounds.top, label.Bounds.width, label.Bounds.height);
+}
+
+void MarkupLabelWidget::Refresh() {
+  update();
+  QString plain = ToQString(MarkupPlainText(label_.HTMLText()));
+  if (plain == plain_) return;  // the controller sets every label on each state change
+  plain_ = std::move(plain);
+  QAccessibleEvent changed(this, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&changed);
 }
 
 void MarkupLabelWidget::paintEvent(QPaintEvent*) {

@@ -25,16 +25,22 @@ class QtMarkupPainter : public MarkupPainter {
   QPainter& painter_;
 };
 
-// A window-less markup label: paints its text on whatever its parent drew beneath it.
+// A window-less markup label: paints its text on whatever its parent drew beneath it. A
+// screen reader reads it as static text: its plain text, announced when it changes.
 class MarkupLabelWidget : public QWidget {
  public:
   MarkupLabelWidget(THTMLabel& label, QWidget* parent);
+
+  const QString& PlainText() const { return plain_; }
+  // After the label's markup changed.
+  void Refresh();
 
  protected:
   void paintEvent(QPaintEvent*) override;
 
  private:
   THTMLabel& label_;
+  QString plain_;
 };
 
 }  // namespace brek

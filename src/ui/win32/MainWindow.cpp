@@ -66,6 +66,9 @@ Win32MainWindow::Win32MainWindow(MainWindowControls& controls, Win32Toolkit& too
   font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
 
+  // The window order is the order read: the state and the hint, the buttons, the panel.
+  BindLabel(controls.ProgrammStateInfoLabel, 0);
+  BindLabel(controls.UserActionInfoLabel, 0);
   // Buttons are made in tab order (the dialog keys follow the window order); they do not
   // overlap, so the drawing order is the same either way.
   int id = kFirstButtonId;
@@ -84,17 +87,6 @@ Win32MainWindow::Win32MainWindow(MainWindowControls& controls, Win32Toolkit& too
     buttons_.emplace_back(b, w);
     bound_.push_back(b);
   }
-  auto bindLabel = [this](THTMLabel& l, int dy) {
-    l.OnChanged = [this, &l, dy] {
-      Rect r = l.Bounds;
-      r.top += dy;
-      InvalidateControl(r);
-    };
-    bound_.push_back(&l);
-  };
-  bindLabel(controls.ProgrammStateInfoLabel, 0);
-  bindLabel(controls.UserActionInfoLabel, 0);
-  for (THTMLabel* l : controls.PanelLabels()) bindLabel(*l, controls.SecurityCenterPanel.Bounds.top);
   controls.SecurityCenterPanel.OnChanged = [this] { InvalidateControl(controls_.SecurityCenterPanel.Bounds); };
   bound_.push_back(&controls.SecurityCenterPanel);
 
@@ -102,10 +94,48 @@ Win32MainWindow::Win32MainWindow(MainWindowControls& controls, Win32Toolkit& too
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&icc);
   const Rect& pb = controls.ScriptProgressBar.Bounds;
-  progress_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD, pb.left, pb.top, pb.width, pb.height, Hwnd(hwnd_),
-                              nullptr, instance, nullptr);
+  // Read as the state whose progress it shows (the bar draws no text).
+  progress_ = CreateWindowExW(0, PROGRESS_CLASSW, labels_.front().text.c_str(), WS_CHILD, pb.left, pb.top, pb.width,
+                              pb.height, Hwnd(hwnd_), nullptr, instance, nullptr);
   controls.ScriptProgressBar.OnChanged = [this] { ShowProgress(); };
   bound_.push_back(&controls.ScriptProgressBar);
+  for (THTMLabel* l : controls.PanelLabels()) BindLabel(*l, controls.SecurityCenterPanel.Bounds.top);
+}
+
+void Win32MainWindow::BindLabel(THTMLabel& l, int dy) {
+  const Rect r{l.Bounds.left, l.Bounds.top + dy, l.Bounds.width, l.Bounds.height};
+  // Not a tab stop, and without SS_NOTIFY the mouse goes through to the window.
+  HWND w = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_OWNERDRAW, r.left, r.top, r.width, r.height,
+                           Hwnd(hwnd_), nullptr, GetModuleHandleW(nullptr), nullptr);
+  const std::size_t index = labels_.size();
+  labels_.push_back({&l, w, r, {}});
+  l.OnChanged = [this, index] {
+    InvalidateControl(labels_[index].bounds);
+    ShowLabelText(labels_[index]);
+  };
+  ShowLabelText(labels_[index]);
+  bound_.push_back(&l);
+}
+
+void Win32MainWindow::ShowLabelText(LabelWindow& w) {
+  std::wstring text = ToWide(MarkupPlainText(w.label->HTMLText()));
+  if (text == w.text) return;  // the controller sets every label on each state change
+  w.text = std::move(text);
+  HWND h = Hwnd(w.hwnd);
+  // The proxy reads a static's "&&" as "&" and drops a lone "&" as a mnemonic's marker.
+  std::wstring shown;
+  for (wchar_t c : w.text) shown.append(c == L'&' ? 2 : 1, c);
+  SetWindowTextW(h, shown.c_str());
+  if (w.label == &controls_.ProgrammStateInfoLabel && progress_) SetWindowTextW(Hwnd(progress_), w.text.c_str());
+  // An empty label has nothing to read; hidden, it never covers the progress bar over the hint.
+  ShowWindow(h, w.text.empty() ? SW_HIDE : SW_SHOWNA);
+  NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, h, OBJID_CLIENT, CHILDID_SELF);
+}
+
+void* Win32MainWindow::Label(const THTMLabel& l) const {
+  for (const LabelWindow& w : labels_)
+    if (w.label == &l) return w.hwnd;
+  return nullptr;
 }
 
 Win32MainWindow::~Win32MainWindow() {
@@ -116,6 +146,7 @@ Win32MainWindow::~Win32MainWindow() {
   }
   if (background_) DeleteObject(static_cast<HBITMAP>(background_));
   if (font_) DeleteObject(static_cast<HFONT>(font_));
+  if (canvas_) DeleteObject(static_cast<HBITMAP>(canvas_));
   if (taskbar_) static_cast<ITaskbarList3*>(taskbar_)->Release();
   if (comInitialized_) CoUninitialize();
 }
@@ -183,16 +214,28 @@ void* Win32MainWindow::Button(const TButton& b) const {
 }
 
 void Win32MainWindow::InvalidateControl(const Rect& r) {
+  composed_ = false;
   RECT rc{r.left, r.top, r.right(), r.bottom()};
-  InvalidateRect(Hwnd(hwnd_), &rc, FALSE);
+  // The labels' windows under it show the picture too.
+  RedrawWindow(Hwnd(hwnd_), &rc, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
-void Win32MainWindow::Paint(void* target) {
+void Win32MainWindow::Paint(void* target, int left, int top, int width, int height) {
   HDC dc = static_cast<HDC>(target);
-  // Drawn off screen first, so the labels do not flicker over the picture.
+  if (!composed_) Compose(dc);
   HDC mem = CreateCompatibleDC(dc);
-  HBITMAP canvas = CreateCompatibleBitmap(dc, kClientWidth, kClientHeight);
-  HGDIOBJ oldCanvas = SelectObject(mem, canvas);
+  HGDIOBJ old = SelectObject(mem, static_cast<HBITMAP>(canvas_));
+  BitBlt(dc, 0, 0, width, height, mem, left, top, SRCCOPY);
+  SelectObject(mem, old);
+  DeleteDC(mem);
+}
+
+void Win32MainWindow::Compose(void* target) {
+  HDC dc = static_cast<HDC>(target);
+  // Drawn off screen, so the labels do not flicker over the picture.
+  if (!canvas_) canvas_ = CreateCompatibleBitmap(dc, kClientWidth, kClientHeight);
+  HDC mem = CreateCompatibleDC(dc);
+  HGDIOBJ oldCanvas = SelectObject(mem, static_cast<HBITMAP>(canvas_));
   RECT all{0, 0, kClientWidth, kClientHeight};
   FillRect(mem, &all, GetSysColorBrush(COLOR_BTNFACE));
   if (background_) {
@@ -220,10 +263,9 @@ void Win32MainWindow::Paint(void* target) {
   paint(controls_.UserActionInfoLabel, 0, 0);
   for (THTMLabel* l : controls_.PanelLabels()) paint(*l, p.left, p.top);
 
-  BitBlt(dc, 0, 0, kClientWidth, kClientHeight, mem, 0, 0, SRCCOPY);
   SelectObject(mem, oldCanvas);
-  DeleteObject(canvas);
   DeleteDC(mem);
+  composed_ = true;
 }
 
 std::intptr_t Win32MainWindow::Handle(void* window, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -239,9 +281,17 @@ std::intptr_t Win32MainWindow::Handle(void* window, unsigned msg, std::uintptr_t
       case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd, &ps);
-        Paint(dc);
+        Paint(dc, 0, 0, kClientWidth, kClientHeight);
         EndPaint(hwnd, &ps);
         return 0;
+      }
+      case WM_DRAWITEM: {  // a label's window: its part of the picture
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item->CtlType != ODT_STATIC) break;
+        POINT at{0, 0};
+        MapWindowPoints(item->hwndItem, hwnd, &at, 1);
+        Paint(item->hDC, at.x, at.y, item->rcItem.right - item->rcItem.left, item->rcItem.bottom - item->rcItem.top);
+        return TRUE;
       }
       case WM_ERASEBKGND:
         return 1;  // all painted in WM_PAINT

@@ -1,9 +1,12 @@
 #pragma once
 // The main window on Win32: native push buttons over the background picture, the bottom
-// panel, the window-less markup labels painted by the shared engine, and the script's
-// progress as a common-control bar and on the taskbar button.
+// panel, the markup labels painted by the shared engine, and the script's progress as a
+// common-control bar and on the taskbar button. Each label is an owner-drawn static control
+// whose window text is its plain text, so a screen reader reads it through the system's own
+// accessibility proxy; its pixels are the window's picture under it.
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "ui/MainWindowLayout.h"
@@ -20,6 +23,7 @@ class Win32MainWindow {
   void* Handle() const { return hwnd_; }
   void* Button(const TButton& b) const;
   void* ProgressBar() const { return progress_; }
+  void* Label(const THTMLabel& l) const;
   // What the taskbar button's last progress update returned (an HRESULT); S_FALSE (1) until
   // the taskbar has said the button is there.
   long TaskbarResult() const { return taskbarResult_; }
@@ -36,7 +40,17 @@ class Win32MainWindow {
   std::intptr_t Handle(void* hwnd, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
 
  private:
-  void Paint(void* dc);
+  struct LabelWindow {
+    THTMLabel* label;
+    void* hwnd;
+    Rect bounds;  // in the window
+    std::wstring text;
+  };
+  void BindLabel(THTMLabel& l, int dy);
+  void ShowLabelText(LabelWindow& w);
+  // The window's picture composed once a change, then copied out: the part at (left, top).
+  void Compose(void* dc);
+  void Paint(void* dc, int left, int top, int width, int height);
   void InvalidateControl(const Rect& r);
   void ShowProgress();
   void ShowTaskbarProgress();
@@ -48,12 +62,15 @@ class Win32MainWindow {
   void* background_ = nullptr;
   void* font_ = nullptr;
   void* progress_ = nullptr;
+  void* canvas_ = nullptr;
+  bool composed_ = false;
   void* taskbar_ = nullptr;  // ITaskbarList3, once the button is there
   unsigned taskbarButtonCreated_ = 0;
   long taskbarResult_ = 1;
   int taskbarState_ = 0;
   bool comInitialized_ = false;
   std::vector<std::pair<TButton*, void*>> buttons_;
+  std::vector<LabelWindow> labels_;
   std::vector<Control*> bound_;
 };
 

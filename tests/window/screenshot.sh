@@ -50,17 +50,6 @@ first=$(DISPLAY="$display" xdotool getwindowpid "$id")
 kill -KILL "$first"
 for _ in $(seq 100); do kill -0 "$first" 2>/dev/null || break; sleep 0.1; done
 [ -e "$work/brekgsmdemo-$(id -u).lock" ] || { echo "no lock file in the runtime folder"; exit 1; }
-(cd "$work" && DISPLAY="$display" XDG_RUNTIME_DIR="$work" exec ./"$(basename "$program")") >"$work/third.txt" 2>&1 &
-app=$!
-for _ in $(seq 100); do
-  DISPLAY="$display" xdotool search --all --onlyvisible --pid "$app" --name 'Брек GSM' >/dev/null 2>&1 && break; sleep 0.1
-done
-DISPLAY="$display" xdotool search --all --onlyvisible --pid "$app" --name 'Брек GSM' >/dev/null 2>&1 ||
-  { echo "a start after a crash did not show its window"; cat "$work/third.txt"; exit 1; }
-echo "after a crash: the next start shows its window"
-
-# One that does not answer (stopped, as a hung one) is taken over; an empty lock file (a run
-# killed between making and writing it) holds nobody back.
 shown() { for _ in $(seq 100); do
   DISPLAY="$display" xdotool search --all --onlyvisible --pid "$1" --name 'Брек GSM' >/dev/null 2>&1 && return; sleep 0.1
 done; return 1; }
@@ -68,6 +57,12 @@ in_back() {  # in_back <output> [env...]: a start in the background, its pid in 
   (cd "$work" && exec env DISPLAY="$display" XDG_RUNTIME_DIR="$work" "${@:2}" ./"$(basename "$program")") >"$1" 2>&1 &
   app=$!
 }
+in_back "$work/third.txt"
+shown "$app" || { echo "a start after a crash did not show its window"; cat "$work/third.txt"; exit 1; }
+echo "after a crash: the next start shows its window"
+
+# One that does not answer (stopped, as a hung one) is taken over; an empty lock file (a run
+# killed between making and writing it) holds nobody back.
 kill -STOP "$app"; hung=$app
 in_back "$work/fourth.txt"
 shown "$app" || { echo "a start beside a copy that does not answer showed no window"; exit 1; }
@@ -79,8 +74,7 @@ kill "$app"
 mkdir "$work/tmp"
 in_back "$work/sixth.txt" XDG_RUNTIME_DIR=/proc TMPDIR="$work/tmp"
 shown "$app" || { echo "no window with an unusable runtime folder"; exit 1; }
-second=0; (cd "$work" && exec env DISPLAY="$display" XDG_RUNTIME_DIR=/proc TMPDIR="$work/tmp" timeout 30 \
-  ./"$(basename "$program")") >/dev/null 2>&1 || second=$?
+second=0; start env XDG_RUNTIME_DIR=/proc TMPDIR="$work/tmp" timeout 30 >/dev/null 2>&1 || second=$?
 windows=$(DISPLAY="$display" xdotool search --onlyvisible --name 'Брек GSM' | wc -l)
 [ "$second" = 0 ] && [ "$windows" = 1 ] || { echo "unusable runtime folder: exit $second, $windows window(s)"; exit 1; }
 echo "taken over from a copy that did not answer; an empty lock and an unusable runtime folder: one window each"

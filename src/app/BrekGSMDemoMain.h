@@ -93,7 +93,8 @@ class TBrekGSMDemoMainForm {
   void OnConnectButtonClick();
   // The open question's waits: asked again, given up, or let go of (Steps.cpp).
   void OnQuestionTimer();
-  // After "reset": the 5 s guard before reopening, and the 60 s bound on the panel's return.
+  // After "reset": the 20 s guard before reopening by the clock, the 60 s end of "loading",
+  // the 5 min end of the late completion (Restart.cpp).
   void OnRestartTimer();
   // The port's device hung up (pulled without a notice, say): the one disconnect step.
   void OnComPortGone();
@@ -169,6 +170,8 @@ class TBrekGSMDemoMainForm {
   std::uint64_t NowMs() const { return Ui().TickMs(); }
   // A plain step answered, refused or ended at its time: what follows it.
   void AfterPlainStep(Step step);
+  void PlainStepAnswered(const std::string* refusal);
+  std::uint64_t KeyLineEndsAtMs() const;
   // A plain step refused or not answered: one error-log line.
   void PlainStepFailed(const Question& question, const char* operation, const std::string& what);
   // Buttons pressed while a question was open, clicked once nothing is.
@@ -240,6 +243,7 @@ class TBrekGSMDemoMainForm {
   std::uint64_t AnswerTimeMs_ = 0;  // the longest an answer took after its latest asking, this opening
   std::uint64_t Consumed_ = 0;      // bytes of this opening taken off the ring
   std::int32_t SilentPortReported_ = -1;  // "gave no usable answer" said of it, and it has not answered since
+  bool CutLineReported_ = false;  // "did not go out whole" said, and nothing answered since
   std::uint64_t ScriptStartedAtMs_ = 0;
   int ScriptLength_ = 0;
   std::int32_t PassedOverPort_ = -1;  // let go of for not answering: others go first

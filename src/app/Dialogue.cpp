@@ -67,16 +67,23 @@ std::uint64_t TBrekGSMDemoMainForm::SendCommand(const std::string& text) {
 
 void TBrekGSMDemoMainForm::OnComPortWritten(std::uint64_t block, TWritten outcome) {
   Guarded("TBrekGSMDemoMainForm.SendCommand", [&] {
-    const bool whole = outcome == TWritten::Whole;
+    bool whole = outcome == TWritten::Whole;
     if (block == AwaitedReset_) return AwaitedResetWritten(whole);
     const auto it = std::find_if(Sent_.begin(), Sent_.end(), [&](const auto& s) { return s.first == block; });
     if (it == Sent_.end()) return;  // a line of an opening since closed
     const std::string text = it->second;
     Sent_.erase(Sent_.begin(), std::next(it));
+    // "reset" answered ends the script before this word: the panel heard it, though the
+    // device went before the write could be seen through (it restarts).
+    if (!whole && SameText(text, "RESET") && !ScriptRunning && (LoadDemoPending || LoadFtdefPending) && !Restart_.waiting)
+      whole = true;
     if (!whole) {
-      WriteErrLog("TBrekGSMDemoMainForm.SendCommand: \"" + text + "\" did not go out whole in " +
-                  std::to_string(kWriteTimeoutMs) + " ms; what was left of it " +
-                  (outcome == TWritten::MayStillReach ? "may still reach the panel" : "was dropped"));
+      // Once until the panel answers: a port that takes nothing would grow the log at each
+      // asking of each opening.
+      if (!std::exchange(CutLineReported_, true))
+        WriteErrLog("TBrekGSMDemoMainForm.SendCommand: \"" + text + "\" did not go out whole in " +
+                    std::to_string(kWriteTimeoutMs) + " ms; what was left of it " +
+                    (outcome == TWritten::MayStillReach ? "may still reach the panel" : "was dropped"));
       // A port that takes nothing is as lost as a pulled cable: nothing may be shown as
       // done that the panel never heard. Before the version is answered the line is asked
       // again like a lost one.
@@ -349,27 +356,36 @@ void TBrekGSMDemoMainForm::NewString(const std::string& line) {
         const std::string key = Asked_.command.substr(0, Asked_.command.find('='));
         // "value error", an "ERROR: ..." line, or a command the firmware does not know.
         const bool refused = line == "UNKNOWN_COMMAND" || ContainsTextNoCase(line, "error");
-        if (!refused && line != "OK" && !ContainsTextNoCase(line, key)) return;  // talk of other things
-        const Question answered = Asked_;
-        Answered();
-        if (refused) {
-          PlainStepFailed(answered, "TBrekGSMDemoMainForm.NewString", "refused: \"" + line + "\"");
-          // The situation did not switch: the window shows again what the panel still has.
-          if (answered.before && CurrentState == answered.shows) {
-            CurrentState = *answered.before;
-            ShowCurrentState();
-          }
-        } else if (answered.shows && answered.inFlight) {  // answered before the port said written: it arrived
-          CurrentState = *answered.shows;
-          ShowCurrentState();
+        if (!refused && line != "OK") {
+          if (!ContainsTextNoCase(line, key)) return;  // talk of other things
+          // Its "OK" may come in a later read: it belongs to this line, not to the next.
+          if (!Asked_.keyAtMs) Asked_.keyAtMs = NowMs();
+          return ArmQuestionTimer();
         }
-        AfterPlainStep(answered.step);
+        PlainStepAnswered(refused ? &line : nullptr);
         return;
       }
       default:
         return;
     }
   });
+}
+
+void TBrekGSMDemoMainForm::PlainStepAnswered(const std::string* refusal) {
+  const Question answered = Asked_;
+  Answered();
+  if (refusal) {
+    PlainStepFailed(answered, "TBrekGSMDemoMainForm.NewString", "refused: \"" + *refusal + "\"");
+    // The situation did not switch: the window shows again what the panel still has.
+    if (answered.before && CurrentState == answered.shows) {
+      CurrentState = *answered.before;
+      ShowCurrentState();
+    }
+  } else if (answered.shows && answered.inFlight) {  // answered before the port said written: it arrived
+    CurrentState = *answered.shows;
+    ShowCurrentState();
+  }
+  AfterPlainStep(answered.step);
 }
 
 void TBrekGSMDemoMainForm::SerialNumberAnswered(const std::string& value) {

@@ -87,6 +87,7 @@ struct Question {
   // The bytes of this opening already received when the line was handed to the port: a
   // line that ends within them is no answer to it.
   std::uint64_t afterByte = 0;
+  std::uint64_t keyAtMs = 0;      // its key line came: its "OK" may follow in a later read
   std::optional<TProgrammState> shows;   // shown once the line is written (a payment)
   std::optional<TProgrammState> before;  // and shown again if the panel refuses it
 };

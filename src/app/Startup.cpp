@@ -94,8 +94,9 @@ void TBrekGSMDemoMainForm::OnFormDestroy() {
   Destroyed_ = true;
   Guarded("TBrekGSMDemoMainForm.OnFormDestroy", [&] {
     Ui().SetApplicationExceptionHandler({});
-    // Cut by the close like any other cut: said once in the error log.
-    DropScript("TBrekGSMDemoMainForm.OnFormDestroy", "was interrupted by closing the program and dropped");
+    // Cut by the close like any other cut: said once in the error log (a late completion's
+    // script was said at its minute).
+    if (!Restart_.late) DropScript("TBrekGSMDemoMainForm.OnFormDestroy", "was interrupted by closing the program and dropped");
     DestroyPort();
     CheckPortsTimer.reset();
     QuestionTimer.reset();

@@ -20,6 +20,8 @@ constexpr std::uint64_t kLetGoAfterSilenceMs = 10000;
 constexpr std::uint64_t kQuestionLimitMs = 30000;
 // A line whose answer only tells that it was taken holds the next one this long at most.
 constexpr std::uint64_t kPlainAnswerLimitMs = 10000;
+// After its key line, how long its "OK" is waited for before the next line goes.
+constexpr std::uint64_t kOkAfterKeyLineMs = 300;
 }  // namespace
 
 unsigned TBrekGSMDemoMainForm::SilenceBoundMs() const {
@@ -45,6 +47,10 @@ bool TBrekGSMDemoMainForm::Ask(Step step, const std::string& command) {
   return QuestionOpen();
 }
 
+std::uint64_t TBrekGSMDemoMainForm::KeyLineEndsAtMs() const {
+  return std::min(Asked_.keyAtMs + std::max(kOkAfterKeyLineMs, AnswerTimeMs_), Asked_.askedAtMs + kPlainAnswerLimitMs);
+}
+
 void TBrekGSMDemoMainForm::AskAgain() {
   Asked_.lastAskAtMs = NowMs();
   Asked_.askAgainAfterMs *= 2;
@@ -59,6 +65,7 @@ void TBrekGSMDemoMainForm::Answered() {
   // From the latest asking: earlier ones may have been lost (a panel still starting).
   AnswerTimeMs_ = std::max(AnswerTimeMs_, NowMs() - Asked_.lastAskAtMs);
   SilentPortReported_ = -1;
+  CutLineReported_ = false;
   Asked_ = Question{};
   if (QuestionTimer) QuestionTimer->SetEnabled(false);
 }
@@ -72,6 +79,7 @@ void TBrekGSMDemoMainForm::ArmQuestionTimer() {
   const std::uint64_t now = NowMs();
   const std::uint64_t quietFrom = std::max(Asked_.lastAskAtMs, LastByteAtMs_);
   std::uint64_t due = Asked_.askedAtMs + kPlainAnswerLimitMs;
+  if (Asked_.keyAtMs) due = std::min(due, KeyLineEndsAtMs());
   if (AskedAgain(Asked_.step))
     due = std::min({quietFrom + Asked_.askAgainAfterMs, std::max(OpenedAtMs_, LastByteAtMs_) + kLetGoAfterSilenceMs,
                     Asked_.askedAtMs + kQuestionLimitMs});
@@ -86,6 +94,10 @@ void TBrekGSMDemoMainForm::OnQuestionTimer() {
     const std::uint64_t now = NowMs();
     const std::uint64_t quietFrom = std::max(Asked_.lastAskAtMs, LastByteAtMs_);
     if (TakesPlainAnswer(Asked_.step)) {
+      if (Asked_.keyAtMs && now >= KeyLineEndsAtMs()) {
+        PlainStepAnswered(nullptr);
+        return RunHeldClicks();
+      }
       if (now < Asked_.askedAtMs + kPlainAnswerLimitMs) return ArmQuestionTimer();
       // No answer (or talk of other things): said, and the next step goes. A silence is no
       // answer time: it must not lengthen the next wait.

@@ -78,3 +78,11 @@ second=0; start env XDG_RUNTIME_DIR=/proc TMPDIR="$work/tmp" timeout 30 >/dev/nu
 windows=$(DISPLAY="$display" xdotool search --onlyvisible --name 'Брек GSM' | wc -l)
 [ "$second" = 0 ] && [ "$windows" = 1 ] || { echo "unusable runtime folder: exit $second, $windows window(s)"; exit 1; }
 echo "taken over from a copy that did not answer; an empty lock and an unusable runtime folder: one window each"
+# A session bus that takes the connection and never answers holds no window back.
+kill "$cover" 2>/dev/null || true
+python3 -c 'import socket, sys, time; s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(8); time.sleep(60)' \
+  "$work/mute-bus" & cover=$!
+for _ in $(seq 50); do [ -S "$work/mute-bus" ] && break; sleep 0.1; done
+in_back "$work/seventh.txt" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/mute-bus"
+shown "$app" || { echo "a session bus that never answers kept the window away"; exit 1; }
+echo "beside a session bus that never answers: the window shown"

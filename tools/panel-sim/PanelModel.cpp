@@ -73,7 +73,12 @@ std::vector<PanelOutput> PanelModel::Answer(const std::string& line) {
   auto it = config_.answerFor.find(line);
   if (it == config_.answerFor.end() && line.find('=') != std::string::npos)
     it = config_.answerFor.find(line.substr(0, line.find('=') + 1));
-  if (it != config_.answerFor.end()) return {Line(it->second)};
+  if (it != config_.answerFor.end()) {
+    // "a\tb": b comes 30 ms after a, in a read of its own.
+    const auto tab = it->second.find('\t');
+    if (tab == std::string::npos) return {Line(it->second)};
+    return {Line(it->second.substr(0, tab)), {config_.replyDelayMs + 30, config_.noise + it->second.substr(tab + 1) + config_.lineEnd}};
+  }
   if (line.empty()) return {};
   if (config_.valueErrorToAll) return {Line("value error")};
   if (line == "VERSION?") return {Line(bootloader_ ? "Bootloader v2.0" : "Brek GSM Main ver=" + config_.version)};

@@ -17,6 +17,7 @@ constexpr unsigned kPortEndWaitMs = 250;
 }  // namespace
 
 int main(int argc, char** argv) {
+  brek::LauncherEntry::PassOverAMuteSessionBus();
   brek::BrekApplication app(argc, argv);
   // The desktop matches the window to packaging/brekgsmdemo.desktop (its icon, its dock entry).
   QGuiApplication::setDesktopFileName(QStringLiteral("brekgsmdemo"));

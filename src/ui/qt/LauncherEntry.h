@@ -25,6 +25,10 @@ class LauncherEntry {
   // No connection is being made now: none begun, or it ended either way. While one is, the
   // process's normal end would wait for it (Qt's bus thread is joined at exit).
   static bool BusSettled();
+  // Before the application is made: a session bus that takes the connection and does not
+  // greet within a second is not used at all (Qt's screen-reader bridge would wait on it
+  // on the window's thread).
+  static void PassOverAMuteSessionBus();
 
  private:
   struct State {

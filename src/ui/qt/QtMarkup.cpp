@@ -49,7 +49,10 @@ class MarkupLabelAccessible : public QAccessibleWidget, public QAccessibleTextIn
   }
 
  private:
-  const QString& Plain() const { return static_cast<const MarkupLabelWidget*>(widget())->PlainText(); }
+  QString Plain() const {
+    const auto* label = dynamic_cast<const MarkupLabelWidget*>(widget());
+    return label ? label->PlainText() : QString();  // asked while the label is being destroyed
+  }
 };
 
 QAccessibleInterface* MarkupLabelAccessibleFactory(const QString&, QObject* object) {
